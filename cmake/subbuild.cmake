@@ -1,0 +1,20 @@
+# Cross targets are sub-builds of the native build, each in its own binary
+# folder under the native one, each with its toolchain file.
+include(ExternalProject)
+
+function(vorn_subbuild platform)
+  set(dir "${CMAKE_BINARY_DIR}/${platform}")
+  ExternalProject_Add(sub_${platform}
+    SOURCE_DIR "${CMAKE_SOURCE_DIR}"
+    BINARY_DIR "${dir}"
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${platform}.cmake
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DVORN_DIST_DIR=${VORN_DIST_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
+  set(VORN_${platform}_DIR "${dir}" PARENT_SCOPE)
+endfunction()
+
+vorn_subbuild(i386)
