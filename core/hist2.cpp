@@ -190,6 +190,14 @@ static int axis_walk_ends(size_t size, float skip)
 
 int hist2_walk_ends(const size_t *dim1, const float *skips)
 {
-    return axis_walk_ends(dim1[0], skips[0]) && axis_walk_ends(dim1[1], skips[1]) &&
-           axis_walk_ends(dim1[2], skips[2]);
+    int entered = 1; /* the outermost loop, along axis 2, always starts */
+    for (int k = 2; k >= 0; --k) {
+        if (skips[k] <= 0.0f)
+            return 0; /* never a step, whether its loop runs or not */
+        if (entered && !axis_walk_ends(dim1[k], skips[k]))
+            return 0;
+        /* The loop inside this one starts only if this one has a point. */
+        entered = entered && (sreal)1 < axis_limit(dim1[k], skips[k]);
+    }
+    return 1;
 }

@@ -31,12 +31,17 @@ mxArray *th_make(th_class cls, size_t ndim, const size_t *dims, int complex_, in
  * may be NULL for zeros), and a real uint8 volume filled from voxels. */
 mxArray *th_make_double(size_t m, size_t n, const double *values);
 mxArray *th_make_uint8(size_t d0, size_t d1, size_t d2, const unsigned char *voxels);
+/* A real uint8 array over voxels that stay the caller's (th_free leaves
+ * them alone): lets tests pass volumes mapped lazily, larger than memory. */
+mxArray *th_wrap_uint8(size_t ndim, const size_t *dims, void *voxels);
 void th_free(mxArray *a);
 
 typedef void (*th_entry)(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 
 /* Calls entry as the host does. Returns NULL when it returned, or the text
- * passed to mexErrMsgTxt (valid until the next call) when it failed. */
+ * passed to mexErrMsgTxt (valid until the next call) when it failed; the
+ * arrays a failed call created are destroyed, as the host does. One call
+ * at a time: calls do not nest. */
 const char *th_call(th_entry entry, int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 
 /* What the last th_call did: the number of arrays it created, and its log of
