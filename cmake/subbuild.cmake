@@ -18,3 +18,5 @@ function(vorn_subbuild platform)
 endfunction()
 
 vorn_subbuild(i386)
+vorn_subbuild(win64)
+vorn_subbuild(win32)

@@ -1,0 +1,84 @@
+# The Windows plug-ins vorn_hist2.mexw64 and vorn_hist2.mexw32 (mingw-w64,
+# GNU ld), and in tests/windows the stand-in host libraries and the host
+# program that run them under Wine.
+#
+# The plug-in carries no C runtime start-up: its entry point only turns
+# thread notifications off, and the link is spelled out so that the file
+# imports exactly libmx.dll, libmex.dll, MSVCR80.dll and KERNEL32.dll, in
+# that order, and nothing else.
+
+set(VORN_WIN_INPUTS "${CMAKE_SOURCE_DIR}/build/windows")
+if(VORN_PLATFORM STREQUAL "win32")
+  set(VORN_MEX_SUFFIX ".mexw32")
+  set(vorn_entry "_vorn_dll_entry@12")   # stdcall, decorated
+else()
+  set(VORN_MEX_SUFFIX ".mexw64")
+  set(vorn_entry "vorn_dll_entry")
+endif()
+# No default Windows libraries on any link: each link names what it needs.
+set(CMAKE_C_STANDARD_LIBRARIES "")
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+# Import libraries. GNU ld lays the import descriptors out in the order of
+# the import libraries' paths, whatever the command line says, so the
+# numbered names fix the order. The host's and the runtime's are made from
+# .def files (mingw's own libmsvcr80.a links floor statically); KERNEL32's
+# is mingw's, copied under its number.
+set(vorn_implib_dir "${CMAKE_BINARY_DIR}/implib")
+set(vorn_implibs "")
+set(vorn_implib_index 0)
+foreach(def libmx libmex msvcr80)
+  math(EXPR vorn_implib_index "${vorn_implib_index} + 1")
+  set(lib "${vorn_implib_dir}/${vorn_implib_index}-${def}.a")
+  add_custom_command(OUTPUT "${lib}"
+    COMMAND "${CMAKE_COMMAND}" -E make_directory "${vorn_implib_dir}"
+    COMMAND "${CMAKE_DLLTOOL}" -d "${VORN_WIN_INPUTS}/${def}.def" -l "${lib}"
+    DEPENDS "${VORN_WIN_INPUTS}/${def}.def"
+    VERBATIM)
+  list(APPEND vorn_implibs "${lib}")
+endforeach()
+find_library(VORN_MINGW_KERNEL32 kernel32 REQUIRED)
+set(lib "${vorn_implib_dir}/4-kernel32.a")
+add_custom_command(OUTPUT "${lib}"
+  COMMAND "${CMAKE_COMMAND}" -E make_directory "${vorn_implib_dir}"
+  COMMAND "${CMAKE_COMMAND}" -E copy "${VORN_MINGW_KERNEL32}" "${lib}"
+  DEPENDS "${VORN_MINGW_KERNEL32}"
+  VERBATIM)
+list(APPEND vorn_implibs "${lib}")
+add_custom_target(vorn_implibs DEPENDS ${vorn_implibs})
+
+# The resource section with the embedded runtime manifest.
+set(vorn_manifest "${VORN_WIN_INPUTS}/vorn_hist2.${VORN_PLATFORM}.manifest")
+set(vorn_res "${CMAKE_BINARY_DIR}/vorn_hist2_manifest.o")
+add_custom_command(OUTPUT "${vorn_res}"
+  COMMAND "${CMAKE_C_COMPILER}" -c -x assembler-with-cpp "-DMANIFEST_FILE=\"${vorn_manifest}\""
+          -o "${vorn_res}" "${VORN_WIN_INPUTS}/vorn_hist2_manifest.S"
+  DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2_manifest.S" "${vorn_manifest}"
+  VERBATIM)
+
+add_library(vorn_hist2_mex MODULE
+  core/hist2.cpp
+  gateway/vorn_hist2.cpp
+  gateway/dllentry.cpp
+  "${vorn_res}"
+  "${VORN_WIN_INPUTS}/vorn_hist2.def")
+target_include_directories(vorn_hist2_mex PRIVATE hostapi core)
+# The runtime is asked for floor alone: left to themselves both compilers
+# turn floor((double)x) of a float into floorf, which the 32-bit MSVCR80.dll
+# lacks.
+target_compile_options(vorn_hist2_mex PRIVATE
+  -fno-builtin-floor -fno-builtin-floorf -fno-exceptions -fno-rtti -fno-stack-protector)
+target_link_options(vorn_hist2_mex PRIVATE
+  -nostdlib -static-libgcc
+  "-Wl,--entry,${vorn_entry}"
+  -Wl,--subsystem,windows)
+target_link_libraries(vorn_hist2_mex PRIVATE ${vorn_implibs} gcc)
+add_dependencies(vorn_hist2_mex vorn_implibs)
+set_target_properties(vorn_hist2_mex PROPERTIES
+  PREFIX ""
+  OUTPUT_NAME vorn_hist2
+  SUFFIX "${VORN_MEX_SUFFIX}"
+  LIBRARY_OUTPUT_DIRECTORY "${VORN_DIST_DIR}"
+  LINK_DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2.def")
+
+add_subdirectory(tests/windows)
