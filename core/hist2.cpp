@@ -46,6 +46,15 @@ static inline float to_single(double v) { return (float)v; }
 static inline double to_double(double v) { return v; }
 #endif
 
+#if defined(__SSE2__) && !HIST2_X87
+#define HIST2_LANES 1
+#include <emmintrin.h>
+#include <stdint.h>
+#include <string.h>
+#else
+#define HIST2_LANES 0
+#endif
+
 /* Jitter fractions, drawn in order three per grid point. */
 static const float ran[97] = {
     0.656619f, 0.891183f, 0.488144f, 0.992646f, 0.373326f, 0.531378f, 0.181316f,  0.501944f, 0.422195f, 0.660427f,
@@ -116,8 +125,10 @@ static inline float axis_step(float coord, float skip)
     return to_single((sreal)coord + skip);
 }
 
-void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
-           const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+/* The plain walk: one grid point at a time, every step as described above.
+ * The x87 build and volumes too long for the four-lane walk take it. */
+static void walk_plain(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+                       const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
     const float sx = skips[0];
     const float sy = skips[1];
@@ -165,6 +176,310 @@ void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vo
             }
         }
     }
+}
+
+#if HIST2_LANES
+/*
+ * The four-lane walk (SSE2): the same steps on four consecutive grid points
+ * of a row at once, with the same results bit for bit. Each lane's single
+ * products and sums round exactly as the scalar ones, the mapping runs in
+ * double two lanes at a time with the same grouping, and every floor is a
+ * truncation, since all floored values are at least 0. Points are added to
+ * the histogram one by one in walk order.
+ */
+
+static inline int load_pair(const unsigned char *p)
+{
+    unsigned short v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/* The 8 voxels of one cell of each of two points, as four byte pairs per
+ * point: (x, x + 1) in rows y and y + 1 of planes z and z + 1. */
+static inline __m128i cell_pairs(const unsigned char *a, const unsigned char *b, size_t d0, size_t plane)
+{
+    __m128i v = _mm_cvtsi32_si128(load_pair(a));
+    v = _mm_insert_epi16(v, load_pair(a + d0), 1);
+    v = _mm_insert_epi16(v, load_pair(a + plane), 2);
+    v = _mm_insert_epi16(v, load_pair(a + plane + d0), 3);
+    v = _mm_insert_epi16(v, load_pair(b), 4);
+    v = _mm_insert_epi16(v, load_pair(b + d0), 5);
+    v = _mm_insert_epi16(v, load_pair(b + plane), 6);
+    return _mm_insert_epi16(v, load_pair(b + plane + d0), 7);
+}
+
+/* Voxels as singles, one corner of the four cells per vector. */
+static inline __m128 corner_lo(__m128i bytes)
+{
+    return _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, _mm_setzero_si128()));
+}
+
+static inline __m128 corner_hi(__m128i bytes)
+{
+    return _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, _mm_setzero_si128()));
+}
+
+static inline __m128 blend(__m128 a, __m128 ea, __m128 b, __m128 da)
+{
+    return _mm_add_ps(_mm_mul_ps(a, ea), _mm_mul_ps(b, da));
+}
+
+/* A volume as the four-lane sampler reads it. Voxel offsets are formed in
+ * 32-bit lanes, so a volume holds fewer than 2^32 voxels here. */
+struct lane_volume {
+    const unsigned char *vox;
+    size_t d0, plane;
+    __m128i d0s, planes, origin; /* broadcast: d0, d0 d1, 1 + d0 + d0 d1 */
+};
+
+static lane_volume lane_view(const unsigned char *vol, const size_t *dim)
+{
+    const size_t plane = dim[0] * dim[1];
+    const lane_volume v = {vol, dim[0], plane, _mm_set1_epi32((int)dim[0]), _mm_set1_epi32((int)plane),
+                           _mm_set1_epi32((int)(1 + dim[0] + plane))};
+    return v;
+}
+
+/* Low 32 bits of each lane of a times the broadcast b. */
+static inline __m128i mul32(__m128i a, __m128i b)
+{
+    const __m128i even = _mm_mul_epu32(a, b);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), b);
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+/* samp at four points. */
+static inline __m128 samp4(const lane_volume &v, __m128 x, __m128 y, __m128 z)
+{
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128i ix = _mm_cvttps_epi32(x);
+    const __m128i iy = _mm_cvttps_epi32(y);
+    const __m128i iz = _mm_cvttps_epi32(z);
+    const __m128 dx = _mm_sub_ps(x, _mm_cvtepi32_ps(ix));
+    const __m128 dy = _mm_sub_ps(y, _mm_cvtepi32_ps(iy));
+    const __m128 dz = _mm_sub_ps(z, _mm_cvtepi32_ps(iz));
+    const __m128 ex = _mm_sub_ps(one, dx);
+    const __m128 ey = _mm_sub_ps(one, dy);
+    const __m128 ez = _mm_sub_ps(one, dz);
+
+    /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
+    const __m128i base = _mm_sub_epi32(
+        _mm_add_epi32(_mm_add_epi32(ix, mul32(iy, v.d0s)), mul32(iz, v.planes)), v.origin);
+    uint32_t b[4];
+    _mm_storeu_si128((__m128i *)b, base);
+
+    /* Byte pairs of points 0, 1 and 2, 3, regrouped so that each 4-byte
+     * group holds one corner of the four points. */
+    const __m128i p01 = cell_pairs(v.vox + b[0], v.vox + b[1], v.d0, v.plane);
+    const __m128i p23 = cell_pairs(v.vox + b[2], v.vox + b[3], v.d0, v.plane);
+    const __m128i ab_lo = _mm_unpacklo_epi8(p01, p23);
+    const __m128i ab_hi = _mm_unpackhi_epi8(p01, p23);
+    const __m128i c0 = _mm_unpacklo_epi8(ab_lo, ab_hi); /* c000 c100 c010 c110 */
+    const __m128i c1 = _mm_unpackhi_epi8(ab_lo, ab_hi); /* c001 c101 c011 c111 */
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c0_lo = _mm_unpacklo_epi8(c0, zero);
+    const __m128i c0_hi = _mm_unpackhi_epi8(c0, zero);
+    const __m128i c1_lo = _mm_unpacklo_epi8(c1, zero);
+    const __m128i c1_hi = _mm_unpackhi_epi8(c1, zero);
+
+    const __m128 r00 = blend(corner_lo(c0_lo), ex, corner_hi(c0_lo), dx);
+    const __m128 r10 = blend(corner_lo(c0_hi), ex, corner_hi(c0_hi), dx);
+    const __m128 r01 = blend(corner_lo(c1_lo), ex, corner_hi(c1_lo), dx);
+    const __m128 r11 = blend(corner_lo(c1_hi), ex, corner_hi(c1_hi), dx);
+    const __m128 s0 = blend(r00, ey, r10, dy);
+    const __m128 s1 = blend(r01, ey, r11, dy);
+    return blend(s0, ez, s1, dz);
+}
+
+/* The draws of four grid points: the twelve entries after ran[k], taken
+ * cyclically, split into the x, y and z draws of each point. */
+static inline void draws4(int k, __m128 *rx, __m128 *ry, __m128 *rz)
+{
+    float wrapped[12];
+    const float *r = ran + k + 1;
+    if (k + 12 > 96) {
+        for (int n = 0; n < 12; ++n) {
+            const int q = k + 1 + n;
+            wrapped[n] = ran[q < 97 ? q : q - 97];
+        }
+        r = wrapped;
+    }
+    const __m128 a = _mm_loadu_ps(r);     /* x0 y0 z0 x1 */
+    const __m128 b = _mm_loadu_ps(r + 4); /* y1 z1 x2 y2 */
+    const __m128 c = _mm_loadu_ps(r + 8); /* z2 x3 y3 z3 */
+    const __m128 t = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 0, 3, 2)); /* x2 y2 z2 x3 */
+    const __m128 yz01 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 2, 1));
+    const __m128 yz23 = _mm_shuffle_ps(t, c, _MM_SHUFFLE(3, 2, 2, 1));
+    *rx = _mm_shuffle_ps(a, t, _MM_SHUFFLE(3, 0, 3, 0));
+    *ry = _mm_shuffle_ps(yz01, yz23, _MM_SHUFFLE(2, 0, 2, 0));
+    *rz = _mm_shuffle_ps(yz01, yz23, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+/* One row of the matrix, m[0], m[4], m[8] and m[12], applied to four points
+ * in double, ((x m0 + y m4) + z m8) + m12, and rounded to single. */
+struct mat_row {
+    __m128d m0, m4, m8, m12;
+};
+
+static inline mat_row load_row(const double *m)
+{
+    const mat_row r = {_mm_set1_pd(m[0]), _mm_set1_pd(m[4]), _mm_set1_pd(m[8]), _mm_set1_pd(m[12])};
+    return r;
+}
+
+static inline __m128d map2(const mat_row &r, __m128d x, __m128d y, __m128d z)
+{
+    return _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, r.m0), _mm_mul_pd(y, r.m4)), _mm_mul_pd(z, r.m8)),
+                      r.m12);
+}
+
+static inline __m128 map4(const mat_row &r, const __m128d *x, const __m128d *y, const __m128d *z)
+{
+    const __m128 lo = _mm_cvtpd_ps(map2(r, x[0], y[0], z[0]));
+    const __m128 hi = _mm_cvtpd_ps(map2(r, x[1], y[1], z[1]));
+    return _mm_movelh_ps(lo, hi);
+}
+
+static inline void widen(__m128 v, __m128d *d)
+{
+    d[0] = _mm_cvtps_pd(v);
+    d[1] = _mm_cvtps_pd(_mm_movehl_ps(v, v));
+}
+
+/* Where keep is set, v; elsewhere 1, a coordinate inside any volume that has
+ * a grid point or an accepted point. */
+static inline __m128 keep_or_one(__m128 keep, __m128 v)
+{
+    return _mm_or_ps(_mm_and_ps(keep, v), _mm_andnot_ps(keep, _mm_set1_ps(1.0f)));
+}
+
+/* Adds the points whose bit is set in mask, in lane order. */
+static inline void add4(double *hist, __m128 w, __m128 u, int mask)
+{
+    const __m128i i = _mm_cvttps_epi32(w);
+    const __m128 frac = _mm_sub_ps(w, _mm_cvtepi32_ps(i));
+    const __m128 share = _mm_sub_ps(_mm_set1_ps(1.0f), frac);
+    const __m128d half = _mm_set1_pd(0.5);
+    __m128d ud[2];
+    widen(u, ud);
+    const __m128i j = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(ud[0], half)),
+                                         _mm_cvttpd_epi32(_mm_add_pd(ud[1], half)));
+
+    int32_t row[4], bin[4];
+    float f[4], s[4];
+    _mm_storeu_si128((__m128i *)row, i);
+    _mm_storeu_si128((__m128i *)bin, _mm_add_epi32(i, _mm_slli_epi32(j, 8)));
+    _mm_storeu_ps(f, frac);
+    _mm_storeu_ps(s, share);
+    for (int n = 0; n < 4; ++n) {
+        if (!(mask >> n & 1))
+            continue;
+        double *h = hist + bin[n];
+        h[0] += s[n];
+        if (row[n] < 255)
+            h[1] += f[n];
+    }
+}
+
+static void walk_lanes(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+                       const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+{
+    const float sx = skips[0];
+    const float sy = skips[1];
+    const float sz = skips[2];
+    const float limx = axis_limit(dim1[0], sx);
+    const float limy = axis_limit(dim1[1], sy);
+    const float limz = axis_limit(dim1[2], sz);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 e0 = _mm_set1_ps((float)dim2[0]);
+    const __m128 e1 = _mm_set1_ps((float)dim2[1]);
+    const __m128 e2 = _mm_set1_ps((float)dim2[2]);
+    const __m128 vsx = _mm_set1_ps(sx);
+    const __m128 vsy = _mm_set1_ps(sy);
+    const __m128 vsz = _mm_set1_ps(sz);
+    const __m128 vlimx = _mm_set1_ps(limx);
+    const mat_row row0 = load_row(mat);
+    const mat_row row1 = load_row(mat + 1);
+    const mat_row row2 = load_row(mat + 2);
+    const lane_volume v1 = lane_view(vol1, dim1);
+    const lane_volume v2 = lane_view(vol2, dim2);
+    int ran_index = 0;
+
+    for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
+        const __m128 vgz = _mm_set1_ps(gz);
+        for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
+            const __m128 vgy = _mm_set1_ps(gy);
+            for (float gx = 1.0f; gx < limx;) {
+                /* Four running coordinates; those past the limit are not
+                 * grid points and use no draws. */
+                const float g1 = axis_step(gx, sx);
+                const float g2 = axis_step(g1, sx);
+                const float g3 = axis_step(g2, sx);
+                const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
+                const int points = 1 + (g1 < limx) + (g2 < limx) + (g3 < limx);
+                gx = axis_step(g3, sx);
+
+                __m128 rx, ry, rz;
+                draws4(ran_index, &rx, &ry, &rz);
+                ran_index += 3 * points;
+                if (ran_index >= 97)
+                    ran_index -= 97;
+                const __m128 jx = _mm_add_ps(g, _mm_mul_ps(vsx, rx));
+                const __m128 jy = _mm_add_ps(vgy, _mm_mul_ps(vsy, ry));
+                const __m128 jz = _mm_add_ps(vgz, _mm_mul_ps(vsz, rz));
+
+                __m128d x[2], y[2], z[2];
+                widen(jx, x);
+                widen(jy, y);
+                widen(jz, z);
+                const __m128 tz = map4(row2, x, y, z);
+                const __m128 ty = map4(row1, x, y, z);
+                const __m128 tx = map4(row0, x, y, z);
+
+                const __m128 keep = _mm_and_ps(
+                    _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, e2)),
+                               _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, e1))),
+                    _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, e0)), _mm_cmplt_ps(g, vlimx)));
+                const int mask = _mm_movemask_ps(keep);
+                if (!mask)
+                    continue;
+
+                if (mask == 15) {
+                    add4(hist, samp4(v2, tx, ty, tz), samp4(v1, jx, jy, jz), mask);
+                } else {
+                    const __m128 w = samp4(v2, keep_or_one(keep, tx), keep_or_one(keep, ty), keep_or_one(keep, tz));
+                    const __m128 u = samp4(v1, keep_or_one(keep, jx), keep_or_one(keep, jy), keep_or_one(keep, jz));
+                    add4(hist, w, u, mask);
+                }
+            }
+        }
+    }
+}
+
+/* The lanes hold integer parts and voxel offsets in 32 bits: every axis
+ * below 2^31 and fewer than 2^32 voxels. */
+static int lane_fit(const size_t *dim)
+{
+    const uint64_t lane = (uint64_t)1 << 31;
+    if (dim[0] >= lane || dim[1] >= lane || dim[2] >= lane)
+        return 0;
+    const uint64_t plane = (uint64_t)dim[0] * dim[1];
+    return plane < 2 * lane && plane * dim[2] < 2 * lane;
+}
+#endif
+
+void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+           const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+{
+#if HIST2_LANES
+    if (lane_fit(dim1) && lane_fit(dim2)) {
+        walk_lanes(mat, vol1, vol2, dim1, dim2, hist, skips);
+        return;
+    }
+#endif
+    walk_plain(mat, vol1, vol2, dim1, dim2, hist, skips);
 }
 
 /* Decides one axis: does its loop, if entered, reach its limit? */
