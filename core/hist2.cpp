@@ -14,6 +14,12 @@
  * the same steps are carried at the unit's precision (long double here) and
  * rounded once where a value is stored as single; the loop limits and the
  * bounds test use the exact integer sizes there.
+ *
+ * Two walks compute this. The plain walk below takes one grid point at a
+ * time and spells out every step; the x87 build uses it, and so do volumes
+ * too large for 32-bit voxel offsets. The four-lane walk after it is the one
+ * the 64-bit builds run: the same steps on four grid points at once with
+ * SSE2, bit for bit the same result, several times faster.
  */
 #include "hist2.h"
 
@@ -185,9 +191,11 @@ static void walk_plain(const double *mat, const unsigned char *vol1, const unsig
  * products and sums round exactly as the scalar ones, the mapping runs in
  * double two lanes at a time with the same grouping, and every floor is a
  * truncation, since all floored values are at least 0. Points are added to
- * the histogram one by one in walk order.
+ * the histogram one by one in walk order, so every cell sees the same sums
+ * in the same order.
  */
 
+/* Voxels p[0] and p[1] as one 16-bit number, p[0] in the low byte. */
 static inline int load_pair(const unsigned char *p)
 {
     unsigned short v;
@@ -195,34 +203,25 @@ static inline int load_pair(const unsigned char *p)
     return v;
 }
 
-/* The 8 voxels of one cell of each of two points, as four byte pairs per
- * point: (x, x + 1) in rows y and y + 1 of planes z and z + 1. */
-static inline __m128i cell_pairs(const unsigned char *a, const unsigned char *b, size_t d0, size_t plane)
-{
-    __m128i v = _mm_cvtsi32_si128(load_pair(a));
-    v = _mm_insert_epi16(v, load_pair(a + d0), 1);
-    v = _mm_insert_epi16(v, load_pair(a + plane), 2);
-    v = _mm_insert_epi16(v, load_pair(a + plane + d0), 3);
-    v = _mm_insert_epi16(v, load_pair(b), 4);
-    v = _mm_insert_epi16(v, load_pair(b + d0), 5);
-    v = _mm_insert_epi16(v, load_pair(b + plane), 6);
-    return _mm_insert_epi16(v, load_pair(b + plane + d0), 7);
-}
-
-/* Voxels as singles, one corner of the four cells per vector. */
-static inline __m128 corner_lo(__m128i bytes)
-{
-    return _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, _mm_setzero_si128()));
-}
-
-static inline __m128 corner_hi(__m128i bytes)
-{
-    return _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, _mm_setzero_si128()));
-}
-
+/* a (1 - d) + b d, each product and the sum rounded to single. */
 static inline __m128 blend(__m128 a, __m128 ea, __m128 b, __m128 da)
 {
     return _mm_add_ps(_mm_mul_ps(a, ea), _mm_mul_ps(b, da));
+}
+
+/* Blend along x in one row of the four cells, starting off bytes past
+ * each cell's first voxel: the voxel pairs (x, x + 1) go into the low
+ * halves of the 32-bit lanes, then one byte of each pair into each of
+ * two vectors of singles. */
+static inline __m128 row_blend(const unsigned char *const *cell, size_t off, __m128 ex, __m128 dx)
+{
+    __m128i pairs = _mm_cvtsi32_si128(load_pair(cell[0] + off));
+    pairs = _mm_insert_epi16(pairs, load_pair(cell[1] + off), 2);
+    pairs = _mm_insert_epi16(pairs, load_pair(cell[2] + off), 4);
+    pairs = _mm_insert_epi16(pairs, load_pair(cell[3] + off), 6);
+    const __m128 c0 = _mm_cvtepi32_ps(_mm_and_si128(pairs, _mm_set1_epi32(255)));
+    const __m128 c1 = _mm_cvtepi32_ps(_mm_srli_epi32(pairs, 8));
+    return blend(c0, ex, c1, dx);
 }
 
 /* A volume as the four-lane sampler reads it. Voxel offsets are formed in
@@ -239,6 +238,18 @@ static lane_volume lane_view(const unsigned char *vol, const size_t *dim)
     const lane_volume v = {vol, dim[0], plane, _mm_set1_epi32((int)dim[0]), _mm_set1_epi32((int)plane),
                            _mm_set1_epi32((int)(1 + dim[0] + plane))};
     return v;
+}
+
+/* Lane n of v, moved out through registers: a store and four loads would
+ * wait on the store. */
+template <int n> static inline int lane(__m128i v)
+{
+    return _mm_cvtsi128_si32(_mm_shuffle_epi32(v, _MM_SHUFFLE(n, n, n, n)));
+}
+
+template <int n> static inline float lane(__m128 v)
+{
+    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(n, n, n, n)));
 }
 
 /* Low 32 bits of each lane of a times the broadcast b. */
@@ -267,27 +278,13 @@ static inline __m128 samp4(const lane_volume &v, __m128 x, __m128 y, __m128 z)
     /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
     const __m128i base = _mm_sub_epi32(
         _mm_add_epi32(_mm_add_epi32(ix, mul32(iy, v.d0s)), mul32(iz, v.planes)), v.origin);
-    uint32_t b[4];
-    _mm_storeu_si128((__m128i *)b, base);
 
-    /* Byte pairs of points 0, 1 and 2, 3, regrouped so that each 4-byte
-     * group holds one corner of the four points. */
-    const __m128i p01 = cell_pairs(v.vox + b[0], v.vox + b[1], v.d0, v.plane);
-    const __m128i p23 = cell_pairs(v.vox + b[2], v.vox + b[3], v.d0, v.plane);
-    const __m128i ab_lo = _mm_unpacklo_epi8(p01, p23);
-    const __m128i ab_hi = _mm_unpackhi_epi8(p01, p23);
-    const __m128i c0 = _mm_unpacklo_epi8(ab_lo, ab_hi); /* c000 c100 c010 c110 */
-    const __m128i c1 = _mm_unpackhi_epi8(ab_lo, ab_hi); /* c001 c101 c011 c111 */
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i c0_lo = _mm_unpacklo_epi8(c0, zero);
-    const __m128i c0_hi = _mm_unpackhi_epi8(c0, zero);
-    const __m128i c1_lo = _mm_unpacklo_epi8(c1, zero);
-    const __m128i c1_hi = _mm_unpackhi_epi8(c1, zero);
-
-    const __m128 r00 = blend(corner_lo(c0_lo), ex, corner_hi(c0_lo), dx);
-    const __m128 r10 = blend(corner_lo(c0_hi), ex, corner_hi(c0_hi), dx);
-    const __m128 r01 = blend(corner_lo(c1_lo), ex, corner_hi(c1_lo), dx);
-    const __m128 r11 = blend(corner_lo(c1_hi), ex, corner_hi(c1_hi), dx);
+    const unsigned char *cell[4] = {v.vox + (uint32_t)lane<0>(base), v.vox + (uint32_t)lane<1>(base),
+                                    v.vox + (uint32_t)lane<2>(base), v.vox + (uint32_t)lane<3>(base)};
+    const __m128 r00 = row_blend(cell, 0, ex, dx);
+    const __m128 r10 = row_blend(cell, v.d0, ex, dx);
+    const __m128 r01 = row_blend(cell, v.plane, ex, dx);
+    const __m128 r11 = row_blend(cell, v.plane + v.d0, ex, dx);
     const __m128 s0 = blend(r00, ey, r10, dy);
     const __m128 s1 = blend(r01, ey, r11, dy);
     return blend(s0, ez, s1, dz);
@@ -355,34 +352,88 @@ static inline __m128 keep_or_one(__m128 keep, __m128 v)
     return _mm_or_ps(_mm_and_ps(keep, v), _mm_andnot_ps(keep, _mm_set1_ps(1.0f)));
 }
 
+/* One point's unit of weight: share into cell h[0], frac into h[1] unless
+ * the row is 255 (frac is 0 there, and h[1] is another column's cell). */
+static inline void add_point(double *hist, int bin, __m128d share, __m128d frac)
+{
+    double *h = hist + bin;
+    h[0] += _mm_cvtsd_f64(share);
+    if ((bin & 255) != 255)
+        h[1] += _mm_cvtsd_f64(frac);
+}
+
 /* Adds the points whose bit is set in mask, in lane order. */
 static inline void add4(double *hist, __m128 w, __m128 u, int mask)
 {
     const __m128i i = _mm_cvttps_epi32(w);
     const __m128 frac = _mm_sub_ps(w, _mm_cvtepi32_ps(i));
     const __m128 share = _mm_sub_ps(_mm_set1_ps(1.0f), frac);
-    const __m128d half = _mm_set1_pd(0.5);
-    __m128d ud[2];
-    widen(u, ud);
-    const __m128i j = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(ud[0], half)),
-                                         _mm_cvttpd_epi32(_mm_add_pd(ud[1], half)));
+    /* floor(u + 0.5) in double: u's integer part, plus 1 where its
+     * fraction is at least one half. */
+    const __m128i k = _mm_cvttps_epi32(u);
+    const __m128 up = _mm_cmpge_ps(_mm_sub_ps(u, _mm_cvtepi32_ps(k)), _mm_set1_ps(0.5f));
+    const __m128i j = _mm_sub_epi32(k, _mm_castps_si128(up));
+    __m128d fd[2], sd[2];
+    widen(frac, fd);
+    widen(share, sd);
+    const __m128i bin = _mm_add_epi32(i, _mm_slli_epi32(j, 8));
 
-    int32_t row[4], bin[4];
-    float f[4], s[4];
-    _mm_storeu_si128((__m128i *)row, i);
-    _mm_storeu_si128((__m128i *)bin, _mm_add_epi32(i, _mm_slli_epi32(j, 8)));
-    _mm_storeu_ps(f, frac);
-    _mm_storeu_ps(s, share);
+    if (mask & 1)
+        add_point(hist, lane<0>(bin), sd[0], fd[0]);
+    if (mask & 2)
+        add_point(hist, lane<1>(bin), _mm_unpackhi_pd(sd[0], sd[0]), _mm_unpackhi_pd(fd[0], fd[0]));
+    if (mask & 4)
+        add_point(hist, lane<2>(bin), sd[1], fd[1]);
+    if (mask & 8)
+        add_point(hist, lane<3>(bin), _mm_unpackhi_pd(sd[1], sd[1]), _mm_unpackhi_pd(fd[1], fd[1]));
+}
+
+/* Up to 16 blocks of four grid points of one row, jittered and mapped:
+ * mapping a stretch of the row first and sampling it afterwards gives the
+ * processor independent blocks to overlap, and time to fetch the voxels. */
+struct stretch {
+    int blocks;
+    __m128 jx[16], jy[16], jz[16], tx[16], ty[16], tz[16], keep[16];
+    int mask[16];
+};
+
+/* Asks for the cache lines of the 8 voxels of each cell that keep selects. */
+static inline void prefetch4(const lane_volume &v, __m128 keep, __m128 x, __m128 y, __m128 z)
+{
+    const __m128i base = _mm_sub_epi32(
+        _mm_add_epi32(_mm_add_epi32(_mm_cvttps_epi32(keep_or_one(keep, x)),
+                                    mul32(_mm_cvttps_epi32(keep_or_one(keep, y)), v.d0s)),
+                      mul32(_mm_cvttps_epi32(keep_or_one(keep, z)), v.planes)),
+        v.origin);
+    const unsigned char *p[4] = {v.vox + (uint32_t)lane<0>(base), v.vox + (uint32_t)lane<1>(base),
+                                 v.vox + (uint32_t)lane<2>(base), v.vox + (uint32_t)lane<3>(base)};
     for (int n = 0; n < 4; ++n) {
-        if (!(mask >> n & 1))
-            continue;
-        double *h = hist + bin[n];
-        h[0] += s[n];
-        if (row[n] < 255)
-            h[1] += f[n];
+        _mm_prefetch((const char *)p[n], _MM_HINT_T0);
+        _mm_prefetch((const char *)(p[n] + v.d0), _MM_HINT_T0);
+        _mm_prefetch((const char *)(p[n] + v.plane), _MM_HINT_T0);
+        _mm_prefetch((const char *)(p[n] + v.plane + v.d0), _MM_HINT_T0);
     }
 }
 
+/* Samples both volumes at the points of a stretch and adds them. */
+static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_volume &v2, double *hist)
+{
+    for (int n = 0; n < st.blocks; ++n) {
+        const __m128 keep = st.keep[n];
+        if (st.mask[n] == 15) {
+            add4(hist, samp4(v2, st.tx[n], st.ty[n], st.tz[n]), samp4(v1, st.jx[n], st.jy[n], st.jz[n]), 15);
+        } else {
+            const __m128 w = samp4(v2, keep_or_one(keep, st.tx[n]), keep_or_one(keep, st.ty[n]),
+                                   keep_or_one(keep, st.tz[n]));
+            const __m128 u = samp4(v1, keep_or_one(keep, st.jx[n]), keep_or_one(keep, st.jy[n]),
+                                   keep_or_one(keep, st.jz[n]));
+            add4(hist, w, u, st.mask[n]);
+        }
+    }
+}
+
+/* hist2 on four grid points at a time: the walk of walk_plain, a stretch
+ * of a row mapped first and then sampled. */
 static void walk_lanes(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
                        const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
@@ -405,6 +456,9 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     const mat_row row2 = load_row(mat + 2);
     const lane_volume v1 = lane_view(vol1, dim1);
     const lane_volume v2 = lane_view(vol2, dim2);
+    /* Rows or planes skipped: the voxels of a row are rarely in cache. */
+    const int sparse = !(sy < 2.0f && sz < 2.0f);
+    stretch st;
     int ran_index = 0;
 
     for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
@@ -412,47 +466,59 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
         for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
             const __m128 vgy = _mm_set1_ps(gy);
             for (float gx = 1.0f; gx < limx;) {
-                /* Four running coordinates; those past the limit are not
-                 * grid points and use no draws. */
-                const float g1 = axis_step(gx, sx);
-                const float g2 = axis_step(g1, sx);
-                const float g3 = axis_step(g2, sx);
-                const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
-                const int points = 1 + (g1 < limx) + (g2 < limx) + (g3 < limx);
-                gx = axis_step(g3, sx);
+                st.blocks = 0;
+                for (int b = 0; b < 16 && gx < limx; ++b) {
+                    /* Four running coordinates; those past the limit are
+                     * not grid points and use no draws. */
+                    const float g1 = axis_step(gx, sx);
+                    const float g2 = axis_step(g1, sx);
+                    const float g3 = axis_step(g2, sx);
+                    const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
+                    const __m128 live = _mm_cmplt_ps(g, vlimx);
+                    const int m = _mm_movemask_ps(live);
+                    const int points = (m & 1) + (m >> 1 & 1) + (m >> 2 & 1) + (m >> 3);
+                    gx = axis_step(g3, sx);
 
-                __m128 rx, ry, rz;
-                draws4(ran_index, &rx, &ry, &rz);
-                ran_index += 3 * points;
-                if (ran_index >= 97)
-                    ran_index -= 97;
-                const __m128 jx = _mm_add_ps(g, _mm_mul_ps(vsx, rx));
-                const __m128 jy = _mm_add_ps(vgy, _mm_mul_ps(vsy, ry));
-                const __m128 jz = _mm_add_ps(vgz, _mm_mul_ps(vsz, rz));
+                    __m128 rx, ry, rz;
+                    draws4(ran_index, &rx, &ry, &rz);
+                    ran_index += 3 * points;
+                    if (ran_index >= 97)
+                        ran_index -= 97;
+                    const __m128 jx = _mm_add_ps(g, _mm_mul_ps(vsx, rx));
+                    const __m128 jy = _mm_add_ps(vgy, _mm_mul_ps(vsy, ry));
+                    const __m128 jz = _mm_add_ps(vgz, _mm_mul_ps(vsz, rz));
 
-                __m128d x[2], y[2], z[2];
-                widen(jx, x);
-                widen(jy, y);
-                widen(jz, z);
-                const __m128 tz = map4(row2, x, y, z);
-                const __m128 ty = map4(row1, x, y, z);
-                const __m128 tx = map4(row0, x, y, z);
+                    __m128d x[2], y[2], z[2];
+                    widen(jx, x);
+                    widen(jy, y);
+                    widen(jz, z);
+                    const __m128 tz = map4(row2, x, y, z);
+                    const __m128 ty = map4(row1, x, y, z);
+                    const __m128 tx = map4(row0, x, y, z);
 
-                const __m128 keep = _mm_and_ps(
-                    _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, e2)),
-                               _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, e1))),
-                    _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, e0)), _mm_cmplt_ps(g, vlimx)));
-                const int mask = _mm_movemask_ps(keep);
-                if (!mask)
-                    continue;
-
-                if (mask == 15) {
-                    add4(hist, samp4(v2, tx, ty, tz), samp4(v1, jx, jy, jz), mask);
-                } else {
-                    const __m128 w = samp4(v2, keep_or_one(keep, tx), keep_or_one(keep, ty), keep_or_one(keep, tz));
-                    const __m128 u = samp4(v1, keep_or_one(keep, jx), keep_or_one(keep, jy), keep_or_one(keep, jz));
-                    add4(hist, w, u, mask);
+                    const __m128 keep = _mm_and_ps(
+                        _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, e2)),
+                                   _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, e1))),
+                        _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, e0)), live));
+                    const int mask = _mm_movemask_ps(keep);
+                    if (!mask)
+                        continue;
+                    if (sparse) {
+                        prefetch4(v2, keep, tx, ty, tz);
+                        prefetch4(v1, keep, jx, jy, jz);
+                    }
+                    const int n = st.blocks++;
+                    st.jx[n] = jx;
+                    st.jy[n] = jy;
+                    st.jz[n] = jz;
+                    st.tx[n] = tx;
+                    st.ty[n] = ty;
+                    st.tz[n] = tz;
+                    st.keep[n] = keep;
+                    st.mask[n] = mask;
                 }
+
+                sample_stretch(st, v1, v2, hist);
             }
         }
     }
