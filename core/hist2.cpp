@@ -261,33 +261,43 @@ static inline __m128i mul32(__m128i a, __m128i b)
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-/* samp at four points. */
-static inline __m128 samp4(const lane_volume &v, __m128 x, __m128 y, __m128 z)
+/* Four cells of a volume, located: the offset of each cell's first voxel
+ * (ix, iy, iz) and the fractions of the point within it. */
+struct cells4 {
+    uint32_t base[4];
+    __m128 dx, dy, dz;
+};
+
+/* Steps 1 and 2 of samp at four points. */
+static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, cells4 *c)
 {
-    const __m128 one = _mm_set1_ps(1.0f);
     const __m128i ix = _mm_cvttps_epi32(x);
     const __m128i iy = _mm_cvttps_epi32(y);
     const __m128i iz = _mm_cvttps_epi32(z);
-    const __m128 dx = _mm_sub_ps(x, _mm_cvtepi32_ps(ix));
-    const __m128 dy = _mm_sub_ps(y, _mm_cvtepi32_ps(iy));
-    const __m128 dz = _mm_sub_ps(z, _mm_cvtepi32_ps(iz));
-    const __m128 ex = _mm_sub_ps(one, dx);
-    const __m128 ey = _mm_sub_ps(one, dy);
-    const __m128 ez = _mm_sub_ps(one, dz);
-
+    c->dx = _mm_sub_ps(x, _mm_cvtepi32_ps(ix));
+    c->dy = _mm_sub_ps(y, _mm_cvtepi32_ps(iy));
+    c->dz = _mm_sub_ps(z, _mm_cvtepi32_ps(iz));
     /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
     const __m128i base = _mm_sub_epi32(
         _mm_add_epi32(_mm_add_epi32(ix, mul32(iy, v.d0s)), mul32(iz, v.planes)), v.origin);
+    _mm_storeu_si128((__m128i *)c->base, base);
+}
 
-    const unsigned char *cell[4] = {v.vox + (uint32_t)lane<0>(base), v.vox + (uint32_t)lane<1>(base),
-                                    v.vox + (uint32_t)lane<2>(base), v.vox + (uint32_t)lane<3>(base)};
-    const __m128 r00 = row_blend(cell, 0, ex, dx);
-    const __m128 r10 = row_blend(cell, v.d0, ex, dx);
-    const __m128 r01 = row_blend(cell, v.plane, ex, dx);
-    const __m128 r11 = row_blend(cell, v.plane + v.d0, ex, dx);
-    const __m128 s0 = blend(r00, ey, r10, dy);
-    const __m128 s1 = blend(r01, ey, r11, dy);
-    return blend(s0, ez, s1, dz);
+/* The rest of samp at four located points: read the voxels and blend. */
+static inline __m128 blend_cells(const lane_volume &v, const cells4 &c)
+{
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 ex = _mm_sub_ps(one, c.dx);
+    const __m128 ey = _mm_sub_ps(one, c.dy);
+    const __m128 ez = _mm_sub_ps(one, c.dz);
+    const unsigned char *cell[4] = {v.vox + c.base[0], v.vox + c.base[1], v.vox + c.base[2], v.vox + c.base[3]};
+    const __m128 r00 = row_blend(cell, 0, ex, c.dx);
+    const __m128 r10 = row_blend(cell, v.d0, ex, c.dx);
+    const __m128 r01 = row_blend(cell, v.plane, ex, c.dx);
+    const __m128 r11 = row_blend(cell, v.plane + v.d0, ex, c.dx);
+    const __m128 s0 = blend(r00, ey, r10, c.dy);
+    const __m128 s1 = blend(r01, ey, r11, c.dy);
+    return blend(s0, ez, s1, c.dz);
 }
 
 /* The draws of four grid points: the twelve entries after ran[k], taken
@@ -388,52 +398,25 @@ static inline void add4(double *hist, __m128 w, __m128 u, int mask)
         add_point(hist, lane<3>(bin), _mm_unpackhi_pd(sd[1], sd[1]), _mm_unpackhi_pd(fd[1], fd[1]));
 }
 
-/* Up to 16 blocks of four grid points of one row, jittered and mapped:
- * mapping a stretch of the row first and sampling it afterwards gives the
- * processor independent blocks to overlap, and time to fetch the voxels. */
+/* Up to 16 blocks of four grid points of one row, located in both volumes:
+ * locating a stretch of the row first and reading the voxels afterwards
+ * gives the processor independent blocks to overlap, and time to fetch the
+ * voxels. */
 struct stretch {
     int blocks;
-    __m128 jx[16], jy[16], jz[16], tx[16], ty[16], tz[16], keep[16];
     int mask[16];
+    cells4 in1[16], in2[16];
 };
-
-/* Asks for the cache lines of the 8 voxels of each cell that keep selects. */
-static inline void prefetch4(const lane_volume &v, __m128 keep, __m128 x, __m128 y, __m128 z)
-{
-    const __m128i base = _mm_sub_epi32(
-        _mm_add_epi32(_mm_add_epi32(_mm_cvttps_epi32(keep_or_one(keep, x)),
-                                    mul32(_mm_cvttps_epi32(keep_or_one(keep, y)), v.d0s)),
-                      mul32(_mm_cvttps_epi32(keep_or_one(keep, z)), v.planes)),
-        v.origin);
-    const unsigned char *p[4] = {v.vox + (uint32_t)lane<0>(base), v.vox + (uint32_t)lane<1>(base),
-                                 v.vox + (uint32_t)lane<2>(base), v.vox + (uint32_t)lane<3>(base)};
-    for (int n = 0; n < 4; ++n) {
-        _mm_prefetch((const char *)p[n], _MM_HINT_T0);
-        _mm_prefetch((const char *)(p[n] + v.d0), _MM_HINT_T0);
-        _mm_prefetch((const char *)(p[n] + v.plane), _MM_HINT_T0);
-        _mm_prefetch((const char *)(p[n] + v.plane + v.d0), _MM_HINT_T0);
-    }
-}
 
 /* Samples both volumes at the points of a stretch and adds them. */
 static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_volume &v2, double *hist)
 {
-    for (int n = 0; n < st.blocks; ++n) {
-        const __m128 keep = st.keep[n];
-        if (st.mask[n] == 15) {
-            add4(hist, samp4(v2, st.tx[n], st.ty[n], st.tz[n]), samp4(v1, st.jx[n], st.jy[n], st.jz[n]), 15);
-        } else {
-            const __m128 w = samp4(v2, keep_or_one(keep, st.tx[n]), keep_or_one(keep, st.ty[n]),
-                                   keep_or_one(keep, st.tz[n]));
-            const __m128 u = samp4(v1, keep_or_one(keep, st.jx[n]), keep_or_one(keep, st.jy[n]),
-                                   keep_or_one(keep, st.jz[n]));
-            add4(hist, w, u, st.mask[n]);
-        }
-    }
+    for (int n = 0; n < st.blocks; ++n)
+        add4(hist, blend_cells(v2, st.in2[n]), blend_cells(v1, st.in1[n]), st.mask[n]);
 }
 
 /* hist2 on four grid points at a time: the walk of walk_plain, a stretch
- * of a row mapped first and then sampled. */
+ * of a row located first and then sampled. */
 static void walk_lanes(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
                        const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
@@ -484,17 +467,17 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
                     ran_index += 3 * points;
                     if (ran_index >= 97)
                         ran_index -= 97;
-                    const __m128 jx = _mm_add_ps(g, _mm_mul_ps(vsx, rx));
-                    const __m128 jy = _mm_add_ps(vgy, _mm_mul_ps(vsy, ry));
-                    const __m128 jz = _mm_add_ps(vgz, _mm_mul_ps(vsz, rz));
+                    __m128 jx = _mm_add_ps(g, _mm_mul_ps(vsx, rx));
+                    __m128 jy = _mm_add_ps(vgy, _mm_mul_ps(vsy, ry));
+                    __m128 jz = _mm_add_ps(vgz, _mm_mul_ps(vsz, rz));
 
                     __m128d x[2], y[2], z[2];
                     widen(jx, x);
                     widen(jy, y);
                     widen(jz, z);
-                    const __m128 tz = map4(row2, x, y, z);
-                    const __m128 ty = map4(row1, x, y, z);
-                    const __m128 tx = map4(row0, x, y, z);
+                    __m128 tz = map4(row2, x, y, z);
+                    __m128 ty = map4(row1, x, y, z);
+                    __m128 tx = map4(row0, x, y, z);
 
                     const __m128 keep = _mm_and_ps(
                         _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, e2)),
@@ -503,19 +486,33 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
                     const int mask = _mm_movemask_ps(keep);
                     if (!mask)
                         continue;
-                    if (sparse) {
-                        prefetch4(v2, keep, tx, ty, tz);
-                        prefetch4(v1, keep, jx, jy, jz);
-                    }
                     const int n = st.blocks++;
-                    st.jx[n] = jx;
-                    st.jy[n] = jy;
-                    st.jz[n] = jz;
-                    st.tx[n] = tx;
-                    st.ty[n] = ty;
-                    st.tz[n] = tz;
-                    st.keep[n] = keep;
                     st.mask[n] = mask;
+                    if (mask != 15) {
+                        tx = keep_or_one(keep, tx);
+                        ty = keep_or_one(keep, ty);
+                        tz = keep_or_one(keep, tz);
+                        jx = keep_or_one(keep, jx);
+                        jy = keep_or_one(keep, jy);
+                        jz = keep_or_one(keep, jz);
+                    }
+                    locate4(v2, tx, ty, tz, &st.in2[n]);
+                    locate4(v1, jx, jy, jz, &st.in1[n]);
+                    /* Ask for the cache lines of all voxels the cells read.
+                     * (Written out here: the compiler drops a call that
+                     * does nothing but prefetch.) */
+                    for (int k = 0; sparse && k < 4; ++k) {
+                        const char *p2 = (const char *)vol2 + st.in2[n].base[k];
+                        const char *p1 = (const char *)vol1 + st.in1[n].base[k];
+                        _mm_prefetch(p2, _MM_HINT_T0);
+                        _mm_prefetch(p2 + v2.d0, _MM_HINT_T0);
+                        _mm_prefetch(p2 + v2.plane, _MM_HINT_T0);
+                        _mm_prefetch(p2 + v2.plane + v2.d0, _MM_HINT_T0);
+                        _mm_prefetch(p1, _MM_HINT_T0);
+                        _mm_prefetch(p1 + v1.d0, _MM_HINT_T0);
+                        _mm_prefetch(p1 + v1.plane, _MM_HINT_T0);
+                        _mm_prefetch(p1 + v1.plane + v1.d0, _MM_HINT_T0);
+                    }
                 }
 
                 sample_stretch(st, v1, v2, hist);
