@@ -240,16 +240,10 @@ static lane_volume lane_view(const unsigned char *vol, const size_t *dim)
     return v;
 }
 
-/* Lane n of v, moved out through registers: a store and four loads would
- * wait on the store. */
+/* Lane n of v. */
 template <int n> static inline int lane(__m128i v)
 {
     return _mm_cvtsi128_si32(_mm_shuffle_epi32(v, _MM_SHUFFLE(n, n, n, n)));
-}
-
-template <int n> static inline float lane(__m128 v)
-{
-    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(n, n, n, n)));
 }
 
 /* Low 32 bits of each lane of a times the broadcast b. */
@@ -415,8 +409,90 @@ static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_
         add4(hist, blend_cells(v2, st.in2[n]), blend_cells(v1, st.in1[n]), st.mask[n]);
 }
 
-/* hist2 on four grid points at a time: the walk of walk_plain, a stretch
- * of a row located first and then sampled. */
+/* What stays fixed during the four-lane walk. */
+struct lane_walk {
+    float sx, limx;
+    __m128 vsx, vsy, vsz, vlimx, e0, e1, e2;
+    mat_row row0, row1, row2;
+    lane_volume v1, v2;
+    int sparse; /* rows or planes skipped: voxels of a row rarely in cache */
+};
+
+/* The four grid points from gx on along the row (gy, gz): running
+ * coordinates, draws, jitter, mapping and bounds test; the accepted points
+ * are located in both volumes and queued in st. Points past the row's limit
+ * are not grid points and use no draws. Returns the next gx. */
+static float walk_block(const lane_walk &w, float gx, __m128 gy, __m128 gz, int *ran_index, stretch *st)
+{
+    const float g1 = axis_step(gx, w.sx);
+    const float g2 = axis_step(g1, w.sx);
+    const float g3 = axis_step(g2, w.sx);
+    const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
+    const __m128 live = _mm_cmplt_ps(g, w.vlimx);
+    const int m = _mm_movemask_ps(live);
+    const int points = (m & 1) + (m >> 1 & 1) + (m >> 2 & 1) + (m >> 3);
+
+    __m128 rx, ry, rz;
+    draws4(*ran_index, &rx, &ry, &rz);
+    *ran_index += 3 * points;
+    if (*ran_index >= 97)
+        *ran_index -= 97;
+    __m128 jx = _mm_add_ps(g, _mm_mul_ps(w.vsx, rx));
+    __m128 jy = _mm_add_ps(gy, _mm_mul_ps(w.vsy, ry));
+    __m128 jz = _mm_add_ps(gz, _mm_mul_ps(w.vsz, rz));
+
+    __m128d x[2], y[2], z[2];
+    widen(jx, x);
+    widen(jy, y);
+    widen(jz, z);
+    __m128 tz = map4(w.row2, x, y, z);
+    __m128 ty = map4(w.row1, x, y, z);
+    __m128 tx = map4(w.row0, x, y, z);
+
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 keep =
+        _mm_and_ps(_mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, w.e2)),
+                              _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, w.e1))),
+                   _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, w.e0)), live));
+    const int mask = _mm_movemask_ps(keep);
+    const float next = axis_step(g3, w.sx);
+    if (!mask)
+        return next;
+
+    const int n = st->blocks++;
+    st->mask[n] = mask;
+    if (mask != 15) {
+        tx = keep_or_one(keep, tx);
+        ty = keep_or_one(keep, ty);
+        tz = keep_or_one(keep, tz);
+        jx = keep_or_one(keep, jx);
+        jy = keep_or_one(keep, jy);
+        jz = keep_or_one(keep, jz);
+    }
+    cells4 *c2 = &st->in2[n];
+    cells4 *c1 = &st->in1[n];
+    locate4(w.v2, tx, ty, tz, c2);
+    locate4(w.v1, jx, jy, jz, c1);
+
+    /* Ask for the cache lines of all voxels that the cells read. (Kept
+     * here: the compiler drops a call that does nothing but prefetch.) */
+    for (int k = 0; w.sparse && k < 4; ++k) {
+        const char *p2 = (const char *)w.v2.vox + c2->base[k];
+        const char *p1 = (const char *)w.v1.vox + c1->base[k];
+        _mm_prefetch(p2, _MM_HINT_T0);
+        _mm_prefetch(p2 + w.v2.d0, _MM_HINT_T0);
+        _mm_prefetch(p2 + w.v2.plane, _MM_HINT_T0);
+        _mm_prefetch(p2 + w.v2.plane + w.v2.d0, _MM_HINT_T0);
+        _mm_prefetch(p1, _MM_HINT_T0);
+        _mm_prefetch(p1 + w.v1.d0, _MM_HINT_T0);
+        _mm_prefetch(p1 + w.v1.plane, _MM_HINT_T0);
+        _mm_prefetch(p1 + w.v1.plane + w.v1.d0, _MM_HINT_T0);
+    }
+    return next;
+}
+
+/* hist2 on four grid points at a time: the walk of walk_plain, each
+ * stretch of a row located first and then sampled. */
 static void walk_lanes(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
                        const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
@@ -426,96 +502,22 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     const float limx = axis_limit(dim1[0], sx);
     const float limy = axis_limit(dim1[1], sy);
     const float limz = axis_limit(dim1[2], sz);
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 e0 = _mm_set1_ps((float)dim2[0]);
-    const __m128 e1 = _mm_set1_ps((float)dim2[1]);
-    const __m128 e2 = _mm_set1_ps((float)dim2[2]);
-    const __m128 vsx = _mm_set1_ps(sx);
-    const __m128 vsy = _mm_set1_ps(sy);
-    const __m128 vsz = _mm_set1_ps(sz);
-    const __m128 vlimx = _mm_set1_ps(limx);
-    const mat_row row0 = load_row(mat);
-    const mat_row row1 = load_row(mat + 1);
-    const mat_row row2 = load_row(mat + 2);
-    const lane_volume v1 = lane_view(vol1, dim1);
-    const lane_volume v2 = lane_view(vol2, dim2);
-    /* Rows or planes skipped: the voxels of a row are rarely in cache. */
-    const int sparse = !(sy < 2.0f && sz < 2.0f);
+    const lane_walk w = {sx, limx,
+                         _mm_set1_ps(sx), _mm_set1_ps(sy), _mm_set1_ps(sz), _mm_set1_ps(limx),
+                         _mm_set1_ps((float)dim2[0]), _mm_set1_ps((float)dim2[1]), _mm_set1_ps((float)dim2[2]),
+                         load_row(mat), load_row(mat + 1), load_row(mat + 2),
+                         lane_view(vol1, dim1), lane_view(vol2, dim2),
+                         !(sy < 2.0f && sz < 2.0f)};
     stretch st;
     int ran_index = 0;
 
     for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
-        const __m128 vgz = _mm_set1_ps(gz);
         for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
-            const __m128 vgy = _mm_set1_ps(gy);
             for (float gx = 1.0f; gx < limx;) {
                 st.blocks = 0;
-                for (int b = 0; b < 16 && gx < limx; ++b) {
-                    /* Four running coordinates; those past the limit are
-                     * not grid points and use no draws. */
-                    const float g1 = axis_step(gx, sx);
-                    const float g2 = axis_step(g1, sx);
-                    const float g3 = axis_step(g2, sx);
-                    const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
-                    const __m128 live = _mm_cmplt_ps(g, vlimx);
-                    const int m = _mm_movemask_ps(live);
-                    const int points = (m & 1) + (m >> 1 & 1) + (m >> 2 & 1) + (m >> 3);
-                    gx = axis_step(g3, sx);
-
-                    __m128 rx, ry, rz;
-                    draws4(ran_index, &rx, &ry, &rz);
-                    ran_index += 3 * points;
-                    if (ran_index >= 97)
-                        ran_index -= 97;
-                    __m128 jx = _mm_add_ps(g, _mm_mul_ps(vsx, rx));
-                    __m128 jy = _mm_add_ps(vgy, _mm_mul_ps(vsy, ry));
-                    __m128 jz = _mm_add_ps(vgz, _mm_mul_ps(vsz, rz));
-
-                    __m128d x[2], y[2], z[2];
-                    widen(jx, x);
-                    widen(jy, y);
-                    widen(jz, z);
-                    __m128 tz = map4(row2, x, y, z);
-                    __m128 ty = map4(row1, x, y, z);
-                    __m128 tx = map4(row0, x, y, z);
-
-                    const __m128 keep = _mm_and_ps(
-                        _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, e2)),
-                                   _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, e1))),
-                        _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, e0)), live));
-                    const int mask = _mm_movemask_ps(keep);
-                    if (!mask)
-                        continue;
-                    const int n = st.blocks++;
-                    st.mask[n] = mask;
-                    if (mask != 15) {
-                        tx = keep_or_one(keep, tx);
-                        ty = keep_or_one(keep, ty);
-                        tz = keep_or_one(keep, tz);
-                        jx = keep_or_one(keep, jx);
-                        jy = keep_or_one(keep, jy);
-                        jz = keep_or_one(keep, jz);
-                    }
-                    locate4(v2, tx, ty, tz, &st.in2[n]);
-                    locate4(v1, jx, jy, jz, &st.in1[n]);
-                    /* Ask for the cache lines of all voxels the cells read.
-                     * (Written out here: the compiler drops a call that
-                     * does nothing but prefetch.) */
-                    for (int k = 0; sparse && k < 4; ++k) {
-                        const char *p2 = (const char *)vol2 + st.in2[n].base[k];
-                        const char *p1 = (const char *)vol1 + st.in1[n].base[k];
-                        _mm_prefetch(p2, _MM_HINT_T0);
-                        _mm_prefetch(p2 + v2.d0, _MM_HINT_T0);
-                        _mm_prefetch(p2 + v2.plane, _MM_HINT_T0);
-                        _mm_prefetch(p2 + v2.plane + v2.d0, _MM_HINT_T0);
-                        _mm_prefetch(p1, _MM_HINT_T0);
-                        _mm_prefetch(p1 + v1.d0, _MM_HINT_T0);
-                        _mm_prefetch(p1 + v1.plane, _MM_HINT_T0);
-                        _mm_prefetch(p1 + v1.plane + v1.d0, _MM_HINT_T0);
-                    }
-                }
-
-                sample_stretch(st, v1, v2, hist);
+                for (int b = 0; b < 16 && gx < limx; ++b)
+                    gx = walk_block(w, gx, _mm_set1_ps(gy), _mm_set1_ps(gz), &ran_index, &st);
+                sample_stretch(st, w.v1, w.v2, hist);
             }
         }
     }
