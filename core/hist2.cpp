@@ -429,8 +429,8 @@ static float walk_block(const lane_walk &w, float gx, __m128 gy, __m128 gz, int 
     const float g3 = axis_step(g2, w.sx);
     const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
     const __m128 live = _mm_cmplt_ps(g, w.vlimx);
-    const int m = _mm_movemask_ps(live);
-    const int points = (m & 1) + (m >> 1 & 1) + (m >> 2 & 1) + (m >> 3);
+    const int m = _mm_movemask_ps(live); /* 1, 3, 7 or 15: gx itself is live */
+    const int points = m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1);
 
     __m128 rx, ry, rz;
     draws4(*ran_index, &rx, &ry, &rz);
