@@ -14,6 +14,12 @@
  * the same steps are carried at the unit's precision (long double here) and
  * rounded once where a value is stored as single; the loop limits and the
  * bounds test use the exact integer sizes there.
+ *
+ * Two walks compute this. The plain walk below takes one grid point at a
+ * time and spells out every step; the x87 build uses it, and so do volumes
+ * too large for 32-bit voxel offsets. The four-lane walk after it is the one
+ * the 64-bit builds run: the same steps on four grid points at once with
+ * SSE2, bit for bit the same result, several times faster.
  */
 #include "hist2.h"
 
@@ -44,6 +50,15 @@ typedef double dreal;
 
 static inline float to_single(double v) { return (float)v; }
 static inline double to_double(double v) { return v; }
+#endif
+
+#if defined(__SSE2__) && !HIST2_X87
+#define HIST2_LANES 1
+#include <emmintrin.h>
+#include <stdint.h>
+#include <string.h>
+#else
+#define HIST2_LANES 0
 #endif
 
 /* Jitter fractions, drawn in order three per grid point. */
@@ -116,8 +131,10 @@ static inline float axis_step(float coord, float skip)
     return to_single((sreal)coord + skip);
 }
 
-void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
-           const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+/* The plain walk: one grid point at a time, every step as described above.
+ * The x87 build and volumes too long for the four-lane walk take it. */
+static void walk_plain(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+                       const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
     const float sx = skips[0];
     const float sy = skips[1];
@@ -165,6 +182,369 @@ void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vo
             }
         }
     }
+}
+
+#if HIST2_LANES
+/*
+ * The four-lane walk (SSE2): the same steps on four consecutive grid points
+ * of a row at once, with the same results bit for bit. Each lane's single
+ * products and sums round exactly as the scalar ones, the mapping runs in
+ * double two lanes at a time with the same grouping, and every floor is a
+ * truncation, since all floored values are at least 0. Points are added to
+ * the histogram one by one in walk order, so every cell sees the same sums
+ * in the same order.
+ */
+
+/* Voxels p[0] and p[1] as one 16-bit number, p[0] in the low byte. */
+static inline int load_pair(const unsigned char *p)
+{
+    unsigned short v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/* a (1 - d) + b d, each product and the sum rounded to single. */
+static inline __m128 blend(__m128 a, __m128 ea, __m128 b, __m128 da)
+{
+    return _mm_add_ps(_mm_mul_ps(a, ea), _mm_mul_ps(b, da));
+}
+
+/* Blend along x in one row of the four cells, starting off bytes past
+ * each cell's first voxel: the voxel pairs (x, x + 1) go into the low
+ * halves of the 32-bit lanes, then one byte of each pair into each of
+ * two vectors of singles. */
+static inline __m128 row_blend(const unsigned char *const *cell, size_t off, __m128 ex, __m128 dx)
+{
+    __m128i pairs = _mm_cvtsi32_si128(load_pair(cell[0] + off));
+    pairs = _mm_insert_epi16(pairs, load_pair(cell[1] + off), 2);
+    pairs = _mm_insert_epi16(pairs, load_pair(cell[2] + off), 4);
+    pairs = _mm_insert_epi16(pairs, load_pair(cell[3] + off), 6);
+    const __m128 c0 = _mm_cvtepi32_ps(_mm_and_si128(pairs, _mm_set1_epi32(255)));
+    const __m128 c1 = _mm_cvtepi32_ps(_mm_srli_epi32(pairs, 8));
+    return blend(c0, ex, c1, dx);
+}
+
+/* A volume as the four-lane sampler reads it. Voxel offsets are formed in
+ * 32-bit lanes, so a volume holds fewer than 2^32 voxels here. */
+struct lane_volume {
+    const unsigned char *vox;
+    size_t d0, plane;
+    __m128i d0s, planes, origin; /* broadcast: d0, d0 d1, 1 + d0 + d0 d1 */
+};
+
+static lane_volume lane_view(const unsigned char *vol, const size_t *dim)
+{
+    const size_t plane = dim[0] * dim[1];
+    const lane_volume v = {vol, dim[0], plane, _mm_set1_epi32((int)dim[0]), _mm_set1_epi32((int)plane),
+                           _mm_set1_epi32((int)(1 + dim[0] + plane))};
+    return v;
+}
+
+/* Lane n of v. */
+template <int n> static inline int lane(__m128i v)
+{
+    return _mm_cvtsi128_si32(_mm_shuffle_epi32(v, _MM_SHUFFLE(n, n, n, n)));
+}
+
+/* Low 32 bits of each lane of a times the broadcast b. */
+static inline __m128i mul32(__m128i a, __m128i b)
+{
+    const __m128i even = _mm_mul_epu32(a, b);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), b);
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+/* Four cells of a volume, located: the offset of each cell's first voxel
+ * (ix, iy, iz) and the fractions of the point within it. */
+struct cells4 {
+    uint32_t base[4];
+    __m128 dx, dy, dz;
+};
+
+/* Steps 1 and 2 of samp at four points. */
+static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, cells4 *c)
+{
+    const __m128i ix = _mm_cvttps_epi32(x);
+    const __m128i iy = _mm_cvttps_epi32(y);
+    const __m128i iz = _mm_cvttps_epi32(z);
+    c->dx = _mm_sub_ps(x, _mm_cvtepi32_ps(ix));
+    c->dy = _mm_sub_ps(y, _mm_cvtepi32_ps(iy));
+    c->dz = _mm_sub_ps(z, _mm_cvtepi32_ps(iz));
+    /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
+    const __m128i base = _mm_sub_epi32(
+        _mm_add_epi32(_mm_add_epi32(ix, mul32(iy, v.d0s)), mul32(iz, v.planes)), v.origin);
+    _mm_storeu_si128((__m128i *)c->base, base);
+}
+
+/* The rest of samp at four located points: read the voxels and blend. */
+static inline __m128 blend_cells(const lane_volume &v, const cells4 &c)
+{
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 ex = _mm_sub_ps(one, c.dx);
+    const __m128 ey = _mm_sub_ps(one, c.dy);
+    const __m128 ez = _mm_sub_ps(one, c.dz);
+    const unsigned char *cell[4] = {v.vox + c.base[0], v.vox + c.base[1], v.vox + c.base[2], v.vox + c.base[3]};
+    const __m128 r00 = row_blend(cell, 0, ex, c.dx);
+    const __m128 r10 = row_blend(cell, v.d0, ex, c.dx);
+    const __m128 r01 = row_blend(cell, v.plane, ex, c.dx);
+    const __m128 r11 = row_blend(cell, v.plane + v.d0, ex, c.dx);
+    const __m128 s0 = blend(r00, ey, r10, c.dy);
+    const __m128 s1 = blend(r01, ey, r11, c.dy);
+    return blend(s0, ez, s1, c.dz);
+}
+
+/* The draws of four grid points: the twelve entries after ran[k], taken
+ * cyclically, split into the x, y and z draws of each point. */
+static inline void draws4(int k, __m128 *rx, __m128 *ry, __m128 *rz)
+{
+    float wrapped[12];
+    const float *r = ran + k + 1;
+    if (k + 12 > 96) {
+        for (int n = 0; n < 12; ++n) {
+            const int q = k + 1 + n;
+            wrapped[n] = ran[q < 97 ? q : q - 97];
+        }
+        r = wrapped;
+    }
+    const __m128 a = _mm_loadu_ps(r);     /* x0 y0 z0 x1 */
+    const __m128 b = _mm_loadu_ps(r + 4); /* y1 z1 x2 y2 */
+    const __m128 c = _mm_loadu_ps(r + 8); /* z2 x3 y3 z3 */
+    const __m128 t = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 0, 3, 2)); /* x2 y2 z2 x3 */
+    const __m128 yz01 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 2, 1));
+    const __m128 yz23 = _mm_shuffle_ps(t, c, _MM_SHUFFLE(3, 2, 2, 1));
+    *rx = _mm_shuffle_ps(a, t, _MM_SHUFFLE(3, 0, 3, 0));
+    *ry = _mm_shuffle_ps(yz01, yz23, _MM_SHUFFLE(2, 0, 2, 0));
+    *rz = _mm_shuffle_ps(yz01, yz23, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+/* One row of the matrix, m[0], m[4], m[8] and m[12], applied to four points
+ * in double, ((x m0 + y m4) + z m8) + m12, and rounded to single. */
+struct mat_row {
+    __m128d m0, m4, m8, m12;
+};
+
+static inline mat_row load_row(const double *m)
+{
+    const mat_row r = {_mm_set1_pd(m[0]), _mm_set1_pd(m[4]), _mm_set1_pd(m[8]), _mm_set1_pd(m[12])};
+    return r;
+}
+
+static inline __m128d map2(const mat_row &r, __m128d x, __m128d y, __m128d z)
+{
+    return _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, r.m0), _mm_mul_pd(y, r.m4)), _mm_mul_pd(z, r.m8)),
+                      r.m12);
+}
+
+static inline __m128 map4(const mat_row &r, const __m128d *x, const __m128d *y, const __m128d *z)
+{
+    const __m128 lo = _mm_cvtpd_ps(map2(r, x[0], y[0], z[0]));
+    const __m128 hi = _mm_cvtpd_ps(map2(r, x[1], y[1], z[1]));
+    return _mm_movelh_ps(lo, hi);
+}
+
+static inline void widen(__m128 v, __m128d *d)
+{
+    d[0] = _mm_cvtps_pd(v);
+    d[1] = _mm_cvtps_pd(_mm_movehl_ps(v, v));
+}
+
+/* Where keep is set, v; elsewhere 1, a coordinate inside any volume that has
+ * a grid point or an accepted point. */
+static inline __m128 keep_or_one(__m128 keep, __m128 v)
+{
+    return _mm_or_ps(_mm_and_ps(keep, v), _mm_andnot_ps(keep, _mm_set1_ps(1.0f)));
+}
+
+/* One point's unit of weight: share into cell h[0], frac into h[1] unless
+ * the row is 255 (frac is 0 there, and h[1] is another column's cell). */
+static inline void add_point(double *hist, int bin, __m128d share, __m128d frac)
+{
+    double *h = hist + bin;
+    h[0] += _mm_cvtsd_f64(share);
+    if ((bin & 255) != 255)
+        h[1] += _mm_cvtsd_f64(frac);
+}
+
+/* Adds the points whose bit is set in mask, in lane order. */
+static inline void add4(double *hist, __m128 w, __m128 u, int mask)
+{
+    const __m128i i = _mm_cvttps_epi32(w);
+    const __m128 frac = _mm_sub_ps(w, _mm_cvtepi32_ps(i));
+    const __m128 share = _mm_sub_ps(_mm_set1_ps(1.0f), frac);
+    /* floor(u + 0.5) in double: u's integer part, plus 1 where its
+     * fraction is at least one half. */
+    const __m128i k = _mm_cvttps_epi32(u);
+    const __m128 up = _mm_cmpge_ps(_mm_sub_ps(u, _mm_cvtepi32_ps(k)), _mm_set1_ps(0.5f));
+    const __m128i j = _mm_sub_epi32(k, _mm_castps_si128(up));
+    __m128d fd[2], sd[2];
+    widen(frac, fd);
+    widen(share, sd);
+    const __m128i bin = _mm_add_epi32(i, _mm_slli_epi32(j, 8));
+
+    if (mask & 1)
+        add_point(hist, lane<0>(bin), sd[0], fd[0]);
+    if (mask & 2)
+        add_point(hist, lane<1>(bin), _mm_unpackhi_pd(sd[0], sd[0]), _mm_unpackhi_pd(fd[0], fd[0]));
+    if (mask & 4)
+        add_point(hist, lane<2>(bin), sd[1], fd[1]);
+    if (mask & 8)
+        add_point(hist, lane<3>(bin), _mm_unpackhi_pd(sd[1], sd[1]), _mm_unpackhi_pd(fd[1], fd[1]));
+}
+
+/* Up to 16 blocks of four grid points of one row, located in both volumes:
+ * locating a stretch of the row first and reading the voxels afterwards
+ * gives the processor independent blocks to overlap, and time to fetch the
+ * voxels. */
+struct stretch {
+    int blocks;
+    int mask[16];
+    cells4 in1[16], in2[16];
+};
+
+/* Samples both volumes at the points of a stretch and adds them. */
+static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_volume &v2, double *hist)
+{
+    for (int n = 0; n < st.blocks; ++n)
+        add4(hist, blend_cells(v2, st.in2[n]), blend_cells(v1, st.in1[n]), st.mask[n]);
+}
+
+/* What stays fixed during the four-lane walk. */
+struct lane_walk {
+    float sx, limx;
+    __m128 vsx, vsy, vsz, vlimx, e0, e1, e2;
+    mat_row row0, row1, row2;
+    lane_volume v1, v2;
+    int sparse; /* rows or planes skipped: voxels of a row rarely in cache */
+};
+
+/* The four grid points from gx on along the row (gy, gz): running
+ * coordinates, draws, jitter, mapping and bounds test; the accepted points
+ * are located in both volumes and queued in st. Points past the row's limit
+ * are not grid points and use no draws. Returns the next gx. */
+static float walk_block(const lane_walk &w, float gx, __m128 gy, __m128 gz, int *ran_index, stretch *st)
+{
+    const float g1 = axis_step(gx, w.sx);
+    const float g2 = axis_step(g1, w.sx);
+    const float g3 = axis_step(g2, w.sx);
+    const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
+    const __m128 live = _mm_cmplt_ps(g, w.vlimx);
+    const int m = _mm_movemask_ps(live); /* 1, 3, 7 or 15: gx itself is live */
+    const int points = m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1);
+
+    __m128 rx, ry, rz;
+    draws4(*ran_index, &rx, &ry, &rz);
+    *ran_index += 3 * points;
+    if (*ran_index >= 97)
+        *ran_index -= 97;
+    __m128 jx = _mm_add_ps(g, _mm_mul_ps(w.vsx, rx));
+    __m128 jy = _mm_add_ps(gy, _mm_mul_ps(w.vsy, ry));
+    __m128 jz = _mm_add_ps(gz, _mm_mul_ps(w.vsz, rz));
+
+    __m128d x[2], y[2], z[2];
+    widen(jx, x);
+    widen(jy, y);
+    widen(jz, z);
+    __m128 tz = map4(w.row2, x, y, z);
+    __m128 ty = map4(w.row1, x, y, z);
+    __m128 tx = map4(w.row0, x, y, z);
+
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 keep =
+        _mm_and_ps(_mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, w.e2)),
+                              _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, w.e1))),
+                   _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, w.e0)), live));
+    const int mask = _mm_movemask_ps(keep);
+    const float next = axis_step(g3, w.sx);
+    if (!mask)
+        return next;
+
+    const int n = st->blocks++;
+    st->mask[n] = mask;
+    if (mask != 15) {
+        tx = keep_or_one(keep, tx);
+        ty = keep_or_one(keep, ty);
+        tz = keep_or_one(keep, tz);
+        jx = keep_or_one(keep, jx);
+        jy = keep_or_one(keep, jy);
+        jz = keep_or_one(keep, jz);
+    }
+    cells4 *c2 = &st->in2[n];
+    cells4 *c1 = &st->in1[n];
+    locate4(w.v2, tx, ty, tz, c2);
+    locate4(w.v1, jx, jy, jz, c1);
+
+    /* Ask for the cache lines of all voxels that the cells read. (Kept
+     * here: the compiler drops a call that does nothing but prefetch.) */
+    for (int k = 0; w.sparse && k < 4; ++k) {
+        const char *p2 = (const char *)w.v2.vox + c2->base[k];
+        const char *p1 = (const char *)w.v1.vox + c1->base[k];
+        _mm_prefetch(p2, _MM_HINT_T0);
+        _mm_prefetch(p2 + w.v2.d0, _MM_HINT_T0);
+        _mm_prefetch(p2 + w.v2.plane, _MM_HINT_T0);
+        _mm_prefetch(p2 + w.v2.plane + w.v2.d0, _MM_HINT_T0);
+        _mm_prefetch(p1, _MM_HINT_T0);
+        _mm_prefetch(p1 + w.v1.d0, _MM_HINT_T0);
+        _mm_prefetch(p1 + w.v1.plane, _MM_HINT_T0);
+        _mm_prefetch(p1 + w.v1.plane + w.v1.d0, _MM_HINT_T0);
+    }
+    return next;
+}
+
+/* hist2 on four grid points at a time: the walk of walk_plain, each
+ * stretch of a row located first and then sampled. */
+static void walk_lanes(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+                       const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+{
+    const float sx = skips[0];
+    const float sy = skips[1];
+    const float sz = skips[2];
+    const float limx = axis_limit(dim1[0], sx);
+    const float limy = axis_limit(dim1[1], sy);
+    const float limz = axis_limit(dim1[2], sz);
+    const lane_walk w = {sx, limx,
+                         _mm_set1_ps(sx), _mm_set1_ps(sy), _mm_set1_ps(sz), _mm_set1_ps(limx),
+                         _mm_set1_ps((float)dim2[0]), _mm_set1_ps((float)dim2[1]), _mm_set1_ps((float)dim2[2]),
+                         load_row(mat), load_row(mat + 1), load_row(mat + 2),
+                         lane_view(vol1, dim1), lane_view(vol2, dim2),
+                         !(sy < 2.0f && sz < 2.0f)};
+    stretch st;
+    int ran_index = 0;
+
+    for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
+        for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
+            for (float gx = 1.0f; gx < limx;) {
+                st.blocks = 0;
+                for (int b = 0; b < 16 && gx < limx; ++b)
+                    gx = walk_block(w, gx, _mm_set1_ps(gy), _mm_set1_ps(gz), &ran_index, &st);
+                sample_stretch(st, w.v1, w.v2, hist);
+            }
+        }
+    }
+}
+
+/* The lanes hold integer parts and voxel offsets in 32 bits: every axis
+ * below 2^31 and fewer than 2^32 voxels. */
+static int lane_fit(const size_t *dim)
+{
+    const uint64_t lane = (uint64_t)1 << 31;
+    if (dim[0] >= lane || dim[1] >= lane || dim[2] >= lane)
+        return 0;
+    const uint64_t plane = (uint64_t)dim[0] * dim[1];
+    return plane < 2 * lane && plane * dim[2] < 2 * lane;
+}
+#endif
+
+void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+           const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+{
+#if HIST2_LANES
+    if (lane_fit(dim1) && lane_fit(dim2)) {
+        walk_lanes(mat, vol1, vol2, dim1, dim2, hist, skips);
+        return;
+    }
+#endif
+    walk_plain(mat, vol1, vol2, dim1, dim2, hist, skips);
 }
 
 /* Decides one axis: does its loop, if entered, reach its limit? */

@@ -1,0 +1,110 @@
+/* Times the shipped core against the reference walk on the same inputs in
+ * one run, and prints the speed-up of each case at the end. Times are CPU
+ * times of the one thread, so other work on the machine counts less. */
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <stdio.h>
+#include <string>
+
+#include "hist2.h"
+#include "hist2_plain.h"
+#include "phantom.h"
+
+typedef void walk_fn(const double *, const unsigned char *, const unsigned char *, const size_t *,
+                     const size_t *, double *, const float *);
+
+static const size_t dim[3] = {256, 256, 128};
+
+struct inputs {
+    std::vector<unsigned char> vol1, vol2;
+    double rotated[16], identity[16];
+    inputs() : vol1(phantom(dim, 0)), vol2(phantom(dim, 1))
+    {
+        const double shift[3] = {2.5, -1.75, 1.25};
+        rigid_map(dim, 0.05, 0.08, shift, rotated);
+        for (int k = 0; k < 16; ++k)
+            identity[k] = k % 5 == 0;
+    }
+};
+
+static const inputs &data()
+{
+    static const inputs in;
+    return in;
+}
+
+static void run(benchmark::State &state, walk_fn *walk, bool identity, float sx, float sy, float sz)
+{
+    const inputs &in = data();
+    const double *mat = identity ? in.identity : in.rotated;
+    const float skips[3] = {sx, sy, sz};
+    std::vector<double> hist(65536, 0.0);
+    for (auto _ : state) {
+        walk(mat, in.vol1.data(), in.vol2.data(), dim, dim, hist.data(), skips);
+        benchmark::DoNotOptimize(hist.data());
+        benchmark::ClobberMemory();
+    }
+
+    /* Every accepted point adds a weight of 1 (up to rounding). */
+    std::vector<double> once(65536, 0.0);
+    walk(mat, in.vol1.data(), in.vol2.data(), dim, dim, once.data(), skips);
+    double accepted = 0;
+    for (double h : once)
+        accepted += h;
+    const double points = (double)grid_points(dim, skips);
+    const benchmark::Counter::Flags per = benchmark::Counter::Flags(
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["s/point"] = benchmark::Counter(points, per);
+    state.counters["s/accepted"] = benchmark::Counter(accepted + 0.5 - fmod(accepted + 0.5, 1.0), per);
+}
+
+/* Keeps the console table and remembers each case's time per iteration. */
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> shipped, plain;
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &r : runs) {
+            if (r.run_type != Run::RT_Iteration || r.error_occurred)
+                continue;
+            const std::string name = r.benchmark_name();
+            const size_t slash = name.find('/');
+            const std::string which = name.substr(0, slash), rest = name.substr(slash + 1);
+            (which == "hist2" ? shipped : plain)[rest] = r.GetAdjustedCPUTime();
+        }
+    }
+};
+
+int main(int argc, char **argv)
+{
+    struct bench_case {
+        const char *name;
+        bool identity;
+        float sx, sy, sz;
+    };
+    static const bench_case cases[] = {
+        {"identity/skips:1", true, 1, 1, 1},    {"rigid/skips:1", false, 1, 1, 1},
+        {"rigid/skips:2", false, 2, 2, 2},      {"rigid/skips:4", false, 4, 4, 4},
+        {"rigid/skips:1.5,1.5,2.5", false, 1.5f, 1.5f, 2.5f},
+    };
+    for (const bench_case &c : cases) {
+        const std::string name = c.name;
+        benchmark::RegisterBenchmark(("hist2/" + name).c_str(), run, hist2, c.identity, c.sx, c.sy, c.sz)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("hist2_plain/" + name).c_str(), run, hist2_plain, c.identity, c.sx, c.sy,
+                                     c.sz)
+            ->Unit(benchmark::kMillisecond);
+    }
+    data();
+    benchmark::Initialize(&argc, argv);
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    printf("\nspeed-up of hist2 over hist2_plain, one thread, this run:\n");
+    for (const auto &s : reporter.shipped)
+        if (reporter.plain.count(s.first))
+            printf("  %-28s %5.2fx\n", s.first.c_str(), reporter.plain[s.first] / s.second);
+    return 0;
+}

@@ -1,0 +1,172 @@
+/*
+ * Joint intensity histogram of two uint8 volumes: the reference walk.
+ *
+ * The straightforward version of the core, one grid point at a time with
+ * the library floors, kept unchanged so that the tests can pin the shipped
+ * core to it bit for bit and the benchmark can time both in one binary.
+ *
+ * Volume 1 is walked on a grid that starts at voxel coordinate 1 and is
+ * spaced by the skips; each grid point is jittered by a fixed table of
+ * fractions, mapped into volume 2 by the matrix, and, where it lands inside
+ * volume 2, both volumes are sampled trilinearly and one unit of weight is
+ * added to the histogram: in the column of volume 1's rounded value, shared
+ * between the two rows that bracket volume 2's value.
+ *
+ * Floating point is part of the result. On 64-bit x86 (SSE) every
+ * single-precision step is rounded to single and the mapping and the
+ * histogram additions are done in double. On 32-bit x86 with x87 arithmetic
+ * the same steps are carried at the unit's precision (long double here) and
+ * rounded once where a value is stored as single; the loop limits and the
+ * bounds test use the exact integer sizes there.
+ */
+#include "hist2_plain.h"
+
+#include <math.h>
+
+#if (defined(__i386__) || defined(_M_IX86)) && !defined(__SSE_MATH__)
+#define HIST2_X87 1
+/* Intermediates at the unit's precision, whatever the control word says. */
+typedef long double sreal; /* steps that are single elsewhere */
+typedef long double dreal; /* steps that are double elsewhere */
+
+/* A store to memory is the only rounding the compiler cannot skip. */
+static float to_single(long double v)
+{
+    volatile float f = (float)v;
+    return f;
+}
+
+static double to_double(long double v)
+{
+    volatile double d = (double)v;
+    return d;
+}
+#else
+#define HIST2_X87 0
+typedef float sreal;
+typedef double dreal;
+
+static inline float to_single(double v) { return (float)v; }
+static inline double to_double(double v) { return v; }
+#endif
+
+/* Jitter fractions, drawn in order three per grid point. */
+static const float ran[97] = {
+    0.656619f, 0.891183f, 0.488144f, 0.992646f, 0.373326f, 0.531378f, 0.181316f,  0.501944f, 0.422195f, 0.660427f,
+    0.673653f, 0.95733f,  0.191866f, 0.111216f, 0.565054f, 0.969166f, 0.0237439f, 0.870216f, 0.0268766f, 0.519529f,
+    0.192291f, 0.715689f, 0.250673f, 0.933865f, 0.137189f, 0.521622f, 0.895202f,  0.942387f, 0.335083f, 0.437364f,
+    0.471156f, 0.14931f,  0.135864f, 0.532498f, 0.725789f, 0.398703f, 0.358419f,  0.285279f, 0.868635f, 0.626413f,
+    0.241172f, 0.978082f, 0.640501f, 0.229849f, 0.681335f, 0.665823f, 0.134718f,  0.0224933f, 0.262199f, 0.116515f,
+    0.0693182f, 0.85293f, 0.180331f, 0.0324186f, 0.733926f, 0.536517f, 0.27603f,  0.368458f, 0.0128863f, 0.889206f,
+    0.866021f, 0.254247f, 0.569481f, 0.159265f, 0.594364f, 0.3311f,   0.658613f,  0.863634f, 0.567623f, 0.980481f,
+    0.791832f, 0.152594f, 0.833027f, 0.191863f, 0.638987f, 0.669f,    0.772088f,  0.379818f, 0.441585f, 0.48306f,
+    0.608106f, 0.175996f, 0.00202556f, 0.790224f, 0.513609f, 0.213229f, 0.10345f, 0.157337f, 0.407515f, 0.407757f,
+    0.0526927f, 0.941815f, 0.149972f, 0.384374f, 0.311059f, 0.168534f, 0.896648f,
+};
+
+/* Integer part of a coordinate of at least 1. Windows hosts take floor of
+ * the value widened to double (the runtime has no floorf); the result is the
+ * same. The width of the size type keeps axes beyond 2^31 voxels exact. */
+static inline ptrdiff_t floor_int(float x)
+{
+#ifdef _WIN32
+    return (ptrdiff_t)floor((double)x);
+#else
+    return (ptrdiff_t)floorf(x);
+#endif
+}
+
+/* Trilinear value of vol (sizes dim) at 1-based (x, y, z), each at least 1
+ * and below its axis size. Blends along x, then y, then z; that grouping
+ * fixes the rounding. All eight voxels are read, even at weight 0. */
+static float samp(const size_t *dim, const unsigned char *vol, float x, float y, float z)
+{
+    const ptrdiff_t ix = floor_int(x);
+    const ptrdiff_t iy = floor_int(y);
+    const ptrdiff_t iz = floor_int(z);
+    const float dx = to_single((sreal)x - (sreal)(float)ix);
+    const float dy = to_single((sreal)y - (sreal)(float)iy);
+    const float dz = to_single((sreal)z - (sreal)(float)iz);
+    const float ex = to_single((sreal)1 - dx);
+    const float ey = to_single((sreal)1 - dy);
+    const float ez = to_single((sreal)1 - dz);
+
+    const size_t d0 = dim[0];
+    const size_t plane = d0 * dim[1];
+    const unsigned char *p =
+        vol + ((size_t)(ix - 1) + d0 * ((size_t)(iy - 1) + dim[1] * (size_t)(iz - 1)));
+    const unsigned char *q = p + plane;
+
+    const sreal r00 = (sreal)p[0] * ex + (sreal)p[1] * dx;
+    const sreal r10 = (sreal)p[d0] * ex + (sreal)p[d0 + 1] * dx;
+    const sreal r01 = (sreal)q[0] * ex + (sreal)q[1] * dx;
+    const sreal r11 = (sreal)q[d0] * ex + (sreal)q[d0 + 1] * dx;
+
+    const sreal s0 = r00 * ey + r10 * dy;
+    const sreal s1 = r01 * ey + r11 * dy;
+
+    return to_single(s0 * ez + s1 * dz);
+}
+
+/* Loop limit of an axis: the last grid coordinate stays below it. */
+static inline sreal axis_limit(size_t size, float skip)
+{
+    return (sreal)size - skip;
+}
+
+/* Next grid coordinate: a running sum, rounded to single at every step. */
+static inline float axis_step(float coord, float skip)
+{
+    return to_single((sreal)coord + skip);
+}
+
+void hist2_plain(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
+           const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
+{
+    const float sx = skips[0];
+    const float sy = skips[1];
+    const float sz = skips[2];
+    const sreal limx = axis_limit(dim1[0], sx);
+    const sreal limy = axis_limit(dim1[1], sy);
+    const sreal limz = axis_limit(dim1[2], sz);
+    const sreal e0 = (sreal)dim2[0];
+    const sreal e1 = (sreal)dim2[1];
+    const sreal e2 = (sreal)dim2[2];
+    int ran_index = 0;
+
+    for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
+        for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
+            for (float gx = 1.0f; gx < limx; gx = axis_step(gx, sx)) {
+                /* Jitter: three draws per point, accepted or not. */
+                const int q1 = (ran_index + 1) % 97;
+                const int q2 = (q1 + 1) % 97;
+                const int q3 = (q2 + 1) % 97;
+                ran_index = q3;
+                const float jx = to_single((sreal)gx + (sreal)sx * ran[q1]);
+                const float jy = to_single((sreal)gy + (sreal)sy * ran[q2]);
+                const float jz = to_single((sreal)gz + (sreal)sz * ran[q3]);
+
+                /* Rows 0 to 2 of the matrix applied to (jx, jy, jz, 1). */
+                const float tz = to_single((((dreal)jx * mat[2] + (dreal)jy * mat[6]) + (dreal)jz * mat[10]) + mat[14]);
+                const float ty = to_single((((dreal)jx * mat[1] + (dreal)jy * mat[5]) + (dreal)jz * mat[9]) + mat[13]);
+                const float tx = to_single((((dreal)jx * mat[0] + (dreal)jy * mat[4]) + (dreal)jz * mat[8]) + mat[12]);
+
+                /* Inside volume 2; NaN fails every comparison. */
+                if (!((sreal)1 <= tz && tz < e2 && (sreal)1 <= ty && ty < e1 && (sreal)1 <= tx && tx < e0))
+                    continue;
+
+                const float w = samp(dim2, vol2, tx, ty, tz);
+                const float u = samp(dim1, vol1, jx, jy, jz);
+                const int i = (int)floor_int(w);
+                const int j = (int)floor((double)u + 0.5);
+                const float frac = w - (float)i;
+
+                /* One unit of weight, shared between rows i and i + 1. */
+                double *h = hist + i + 256 * j;
+                h[0] = to_double((dreal)h[0] + ((sreal)1 - frac));
+                if (i < 255)
+                    h[1] = to_double((dreal)h[1] + frac);
+            }
+        }
+    }
+}

@@ -1,0 +1,160 @@
+/* The shipped core against the reference walk, bit for bit, over seeded
+ * random cases: unequal sizes, affine maps that send part of volume 1
+ * outside volume 2, whole and fractional skips, NaN and infinite matrix
+ * elements, and histograms that already hold values. */
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <vector>
+
+#include "hist2.h"
+#include "hist2_plain.h"
+
+namespace {
+
+/* Small generator with the same sequence everywhere. */
+struct rng {
+    unsigned long long s;
+    explicit rng(unsigned long long seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    unsigned next()
+    {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return (unsigned)(s >> 11);
+    }
+    size_t below(size_t n) { return next() % n; }
+    double uniform(double lo, double hi) { return lo + (hi - lo) * (next() % 1000003) / 1000003.0; }
+};
+
+struct case_data {
+    size_t dim1[3], dim2[3];
+    std::vector<unsigned char> vol1, vol2;
+    double mat[16];
+    float skips[3];
+    std::vector<double> start;
+};
+
+/* Noise, a smooth ramp, a constant or the extremes 0 and 255. */
+std::vector<unsigned char> random_volume(rng &r, const size_t *dim)
+{
+    std::vector<unsigned char> v(dim[0] * dim[1] * dim[2]);
+    const size_t kind = r.below(4);
+    const unsigned c = r.next() & 255;
+    for (size_t n = 0; n < v.size(); ++n) {
+        const size_t i = n % dim[0], j = n / dim[0] % dim[1];
+        v[n] = kind == 0 ? (unsigned char)r.next()
+             : kind == 1 ? (unsigned char)(7 * i + 3 * j + c)
+             : kind == 2 ? (unsigned char)c
+                         : (unsigned char)((r.next() & 1) * 255);
+    }
+    return v;
+}
+
+float random_skip(rng &r)
+{
+    static const float common[] = {1, 1, 1, 2, 0.5f, 1.5f, 2.6f, 3, 0.75f};
+    return r.below(3) ? common[r.below(9)] : (float)r.uniform(0.3, 4.0);
+}
+
+case_data random_case(unsigned seed)
+{
+    rng r(seed);
+    case_data c;
+    for (int k = 0; k < 3; ++k) {
+        c.dim1[k] = (r.below(20) ? 3 : 1) + r.below(k == 0 ? 45 : 14);
+        c.dim2[k] = (r.below(20) ? 3 : 1) + r.below(k == 0 ? 45 : 14);
+    }
+    c.vol1 = random_volume(r, c.dim1);
+    c.vol2 = random_volume(r, c.dim2);
+
+    /* Scaled rotation-like part plus a shift, often leaving volume 2. */
+    for (int k = 0; k < 16; ++k)
+        c.mat[k] = 0;
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col)
+            c.mat[row + 4 * col] = (row == col ? r.uniform(0.6, 1.5) : 0) + r.uniform(-0.3, 0.3);
+        c.mat[row + 12] = r.uniform(-4, 4);
+    }
+    if (r.below(6) == 0) /* whole numbers: points on cell faces and on the bounds */
+        for (int k = 0; k < 16; ++k)
+            c.mat[k] = floor(c.mat[k] + 0.5);
+    if (r.below(10) == 0)
+        c.mat[r.below(12) / 3 * 4 + r.below(3)] = r.below(2) ? NAN : INFINITY;
+    c.mat[3] = c.mat[7] = c.mat[11] = NAN; /* never read */
+    c.mat[15] = 1;
+
+    for (int k = 0; k < 3; ++k)
+        c.skips[k] = random_skip(r);
+
+    c.start.assign(65536, 0.0);
+    if (r.below(2))
+        for (int n = 0; n < 200; ++n)
+            c.start[r.below(65536)] = r.uniform(0, 1e6);
+    return c;
+}
+
+/* Index of the first element whose bits differ, or -1. */
+long first_difference(const std::vector<double> &a, const std::vector<double> &b)
+{
+    for (size_t n = 0; n < a.size(); ++n)
+        if (memcmp(&a[n], &b[n], sizeof(double)))
+            return (long)n;
+    return -1;
+}
+
+long run_both(const case_data &c, std::vector<double> *shipped)
+{
+    static std::vector<double> plain;
+    *shipped = c.start;
+    plain = c.start;
+    hist2(c.mat, c.vol1.data(), c.vol2.data(), c.dim1, c.dim2, shipped->data(), c.skips);
+    hist2_plain(c.mat, c.vol1.data(), c.vol2.data(), c.dim1, c.dim2, plain.data(), c.skips);
+    return first_difference(*shipped, plain);
+}
+
+TEST(LanesMatchPlain, SeededRandomCases)
+{
+    int walked = 0, added = 0;
+    std::vector<double> shipped;
+    for (unsigned seed = 1; seed <= 3000; ++seed) {
+        const case_data c = random_case(seed);
+        if (!hist2_walk_ends(c.dim1, c.skips))
+            continue;
+        const long diff = run_both(c, &shipped);
+        ASSERT_EQ(diff, -1) << "seed " << seed;
+        ++walked;
+        added += first_difference(shipped, c.start) >= 0;
+    }
+    /* The cases must reach the sampling, not only empty walks. */
+    printf("%d cases walked, %d added to the histogram\n", walked, added);
+    EXPECT_GT(walked, 2900);
+    EXPECT_GT(added, 1500);
+}
+
+/* Long rows of every length modulo 4, with the jitter table wrapping at
+ * every position, on a map that cuts each row at a different place. */
+TEST(LanesMatchPlain, RowTailsAndCutRows)
+{
+    rng r(77);
+    for (size_t d0 = 3; d0 <= 40; ++d0) {
+        case_data c;
+        const size_t d1[3] = {d0, 5, 4}, d2[3] = {30, 6, 6};
+        memcpy(c.dim1, d1, sizeof d1);
+        memcpy(c.dim2, d2, sizeof d2);
+        c.vol1 = random_volume(r, c.dim1);
+        c.vol2 = random_volume(r, c.dim2);
+        const double mat[16] = {0.9, 0.05, 0, 0, 0.1, 1, 0, 0, 0, 0.02, 1, 0, 0.5, -0.3, 0.25, 1};
+        memcpy(c.mat, mat, sizeof mat);
+        c.skips[0] = d0 % 3 ? 1.0f : 0.7f;
+        c.skips[1] = c.skips[2] = 1.0f;
+        c.start.assign(65536, 0.0);
+        std::vector<double> shipped;
+        ASSERT_EQ(run_both(c, &shipped), -1) << "d0 " << d0;
+        EXPECT_GE(first_difference(shipped, c.start), 0) << "d0 " << d0;
+    }
+}
+
+} // namespace
