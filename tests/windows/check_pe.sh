@@ -5,7 +5,7 @@
 # the embedded runtime manifest, and no instruction beyond the processor's
 # baseline.
 #
-#   inspect_pe.sh OBJDUMP READOBJ PLUGIN win64|win32 MANIFEST
+#   check_pe.sh OBJDUMP READOBJ PLUGIN win64|win32 MANIFEST
 set -uo pipefail
 objdump=$1 readobj=$2 plugin=$3 platform=$4 manifest=$5
 name=$(basename "$plugin")
