@@ -246,11 +246,12 @@ template <int n> static inline int lane(__m128i v)
     return _mm_cvtsi128_si32(_mm_shuffle_epi32(v, _MM_SHUFFLE(n, n, n, n)));
 }
 
-/* Low 32 bits of each lane of a times the broadcast b. */
-static inline __m128i mul32(__m128i a, __m128i b)
+/* Low 32 bits of each lane of a b + c d, b and d broadcast: pmuludq
+ * multiplies the even lanes, so the odd ones are shifted down first. */
+static inline __m128i mul_add32(__m128i a, __m128i b, __m128i c, __m128i d)
 {
-    const __m128i even = _mm_mul_epu32(a, b);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), b);
+    const __m128i even = _mm_add_epi64(_mm_mul_epu32(a, b), _mm_mul_epu32(c, d));
+    const __m128i odd = _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), b), _mm_mul_epu32(_mm_srli_epi64(c, 32), d));
     return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
@@ -272,8 +273,7 @@ static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, c
     c->dy = _mm_sub_ps(y, _mm_cvtepi32_ps(iy));
     c->dz = _mm_sub_ps(z, _mm_cvtepi32_ps(iz));
     /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
-    const __m128i base = _mm_sub_epi32(
-        _mm_add_epi32(_mm_add_epi32(ix, mul32(iy, v.d0s)), mul32(iz, v.planes)), v.origin);
+    const __m128i base = _mm_sub_epi32(_mm_add_epi32(ix, mul_add32(iy, v.d0s, iz, v.planes)), v.origin);
     _mm_storeu_si128((__m128i *)c->base, base);
 }
 
