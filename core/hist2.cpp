@@ -307,9 +307,10 @@ static void fill_jitter(const float *skips, jitter_table *t)
     for (int k = 0; k < 97; ++k) {
         float x[4], y[4], z[4];
         for (int n = 0; n < 4; ++n) {
-            x[n] = skips[0] * ran[(k + 1 + 3 * n) % 97];
-            y[n] = skips[1] * ran[(k + 2 + 3 * n) % 97];
-            z[n] = skips[2] * ran[(k + 3 + 3 * n) % 97];
+            const int q = k + 1 + 3 * n; /* below 97 + 97 */
+            x[n] = skips[0] * ran[q < 97 ? q : q - 97];
+            y[n] = skips[1] * ran[q + 1 < 97 ? q + 1 : q + 1 - 97];
+            z[n] = skips[2] * ran[q + 2 < 97 ? q + 2 : q + 2 - 97];
         }
         t->x[k] = _mm_loadu_ps(x);
         t->y[k] = _mm_loadu_ps(y);
@@ -381,6 +382,13 @@ static inline void add4(double *hist, __m128 w, __m128 u, int mask)
     widen(share, sd);
     const __m128i bin = _mm_add_epi32(i, _mm_slli_epi32(j, 8));
 
+    if (mask == 15) { /* all four, as nearly every block */
+        add_point(hist, lane<0>(bin), sd[0], fd[0]);
+        add_point(hist, lane<1>(bin), _mm_unpackhi_pd(sd[0], sd[0]), _mm_unpackhi_pd(fd[0], fd[0]));
+        add_point(hist, lane<2>(bin), sd[1], fd[1]);
+        add_point(hist, lane<3>(bin), _mm_unpackhi_pd(sd[1], sd[1]), _mm_unpackhi_pd(fd[1], fd[1]));
+        return;
+    }
     if (mask & 1)
         add_point(hist, lane<0>(bin), sd[0], fd[0]);
     if (mask & 2)
