@@ -251,7 +251,8 @@ template <int n> static inline int lane(__m128i v)
 static inline __m128i mul_add32(__m128i a, __m128i b, __m128i c, __m128i d)
 {
     const __m128i even = _mm_add_epi64(_mm_mul_epu32(a, b), _mm_mul_epu32(c, d));
-    const __m128i odd = _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), b), _mm_mul_epu32(_mm_srli_epi64(c, 32), d));
+    const __m128i odd =
+        _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), b), _mm_mul_epu32(_mm_srli_epi64(c, 32), d));
     return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
