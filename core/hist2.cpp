@@ -246,11 +246,13 @@ template <int n> static inline int lane(__m128i v)
     return _mm_cvtsi128_si32(_mm_shuffle_epi32(v, _MM_SHUFFLE(n, n, n, n)));
 }
 
-/* Low 32 bits of each lane of a times the broadcast b. */
-static inline __m128i mul32(__m128i a, __m128i b)
+/* Low 32 bits of each lane of a b + c d, b and d broadcast: pmuludq
+ * multiplies the even lanes, so the odd ones are shifted down first. */
+static inline __m128i mul_add32(__m128i a, __m128i b, __m128i c, __m128i d)
 {
-    const __m128i even = _mm_mul_epu32(a, b);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), b);
+    const __m128i even = _mm_add_epi64(_mm_mul_epu32(a, b), _mm_mul_epu32(c, d));
+    const __m128i odd =
+        _mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), b), _mm_mul_epu32(_mm_srli_epi64(c, 32), d));
     return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
@@ -272,8 +274,7 @@ static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, c
     c->dy = _mm_sub_ps(y, _mm_cvtepi32_ps(iy));
     c->dz = _mm_sub_ps(z, _mm_cvtepi32_ps(iz));
     /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
-    const __m128i base = _mm_sub_epi32(
-        _mm_add_epi32(_mm_add_epi32(ix, mul32(iy, v.d0s)), mul32(iz, v.planes)), v.origin);
+    const __m128i base = _mm_sub_epi32(_mm_add_epi32(ix, mul_add32(iy, v.d0s, iz, v.planes)), v.origin);
     _mm_storeu_si128((__m128i *)c->base, base);
 }
 
@@ -294,28 +295,28 @@ static inline __m128 blend_cells(const lane_volume &v, const cells4 &c)
     return blend(s0, ez, s1, c.dz);
 }
 
-/* The draws of four grid points: the twelve entries after ran[k], taken
- * cyclically, split into the x, y and z draws of each point. */
-static inline void draws4(int k, __m128 *rx, __m128 *ry, __m128 *rz)
+/* The jitter offsets skip * draw of four grid points whose draws start
+ * after ran[k], for every k: per point the x, y and z draws come in turn,
+ * taken cyclically. Each product is rounded to single as in the plain walk;
+ * tabling them saves the gather and the products at every block. */
+struct jitter_table {
+    __m128 x[97], y[97], z[97];
+};
+
+static void fill_jitter(const float *skips, jitter_table *t)
 {
-    float wrapped[12];
-    const float *r = ran + k + 1;
-    if (k + 12 > 96) {
-        for (int n = 0; n < 12; ++n) {
-            const int q = k + 1 + n;
-            wrapped[n] = ran[q < 97 ? q : q - 97];
+    for (int k = 0; k < 97; ++k) {
+        float x[4], y[4], z[4];
+        for (int n = 0; n < 4; ++n) {
+            const int q = k + 1 + 3 * n; /* below 97 + 97 */
+            x[n] = skips[0] * ran[q < 97 ? q : q - 97];
+            y[n] = skips[1] * ran[q + 1 < 97 ? q + 1 : q + 1 - 97];
+            z[n] = skips[2] * ran[q + 2 < 97 ? q + 2 : q + 2 - 97];
         }
-        r = wrapped;
+        t->x[k] = _mm_loadu_ps(x);
+        t->y[k] = _mm_loadu_ps(y);
+        t->z[k] = _mm_loadu_ps(z);
     }
-    const __m128 a = _mm_loadu_ps(r);     /* x0 y0 z0 x1 */
-    const __m128 b = _mm_loadu_ps(r + 4); /* y1 z1 x2 y2 */
-    const __m128 c = _mm_loadu_ps(r + 8); /* z2 x3 y3 z3 */
-    const __m128 t = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 0, 3, 2)); /* x2 y2 z2 x3 */
-    const __m128 yz01 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 2, 1));
-    const __m128 yz23 = _mm_shuffle_ps(t, c, _MM_SHUFFLE(3, 2, 2, 1));
-    *rx = _mm_shuffle_ps(a, t, _MM_SHUFFLE(3, 0, 3, 0));
-    *ry = _mm_shuffle_ps(yz01, yz23, _MM_SHUFFLE(2, 0, 2, 0));
-    *rz = _mm_shuffle_ps(yz01, yz23, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
 /* One row of the matrix, m[0], m[4], m[8] and m[12], applied to four points
@@ -382,6 +383,13 @@ static inline void add4(double *hist, __m128 w, __m128 u, int mask)
     widen(share, sd);
     const __m128i bin = _mm_add_epi32(i, _mm_slli_epi32(j, 8));
 
+    if (mask == 15) { /* all four, as nearly every block */
+        add_point(hist, lane<0>(bin), sd[0], fd[0]);
+        add_point(hist, lane<1>(bin), _mm_unpackhi_pd(sd[0], sd[0]), _mm_unpackhi_pd(fd[0], fd[0]));
+        add_point(hist, lane<2>(bin), sd[1], fd[1]);
+        add_point(hist, lane<3>(bin), _mm_unpackhi_pd(sd[1], sd[1]), _mm_unpackhi_pd(fd[1], fd[1]));
+        return;
+    }
     if (mask & 1)
         add_point(hist, lane<0>(bin), sd[0], fd[0]);
     if (mask & 2)
@@ -405,14 +413,22 @@ struct stretch {
 /* Samples both volumes at the points of a stretch and adds them. */
 static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_volume &v2, double *hist)
 {
+    /* All voxels first, then the additions: the blocks' reads overlap
+     * instead of each waiting behind the previous block's additions. */
+    __m128 w[16], u[16];
+    for (int n = 0; n < st.blocks; ++n) {
+        w[n] = blend_cells(v2, st.in2[n]);
+        u[n] = blend_cells(v1, st.in1[n]);
+    }
     for (int n = 0; n < st.blocks; ++n)
-        add4(hist, blend_cells(v2, st.in2[n]), blend_cells(v1, st.in1[n]), st.mask[n]);
+        add4(hist, w[n], u[n], st.mask[n]);
 }
 
 /* What stays fixed during the four-lane walk. */
 struct lane_walk {
     float sx, limx;
-    __m128 vsx, vsy, vsz, vlimx, e0, e1, e2;
+    const jitter_table *jitter;
+    __m128 vlimx, e0, e1, e2;
     mat_row row0, row1, row2;
     lane_volume v1, v2;
     int sparse; /* rows or planes skipped: voxels of a row rarely in cache */
@@ -432,14 +448,13 @@ static float walk_block(const lane_walk &w, float gx, __m128 gy, __m128 gz, int 
     const int m = _mm_movemask_ps(live); /* 1, 3, 7 or 15: gx itself is live */
     const int points = m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1);
 
-    __m128 rx, ry, rz;
-    draws4(*ran_index, &rx, &ry, &rz);
+    const int k = *ran_index;
     *ran_index += 3 * points;
     if (*ran_index >= 97)
         *ran_index -= 97;
-    __m128 jx = _mm_add_ps(g, _mm_mul_ps(w.vsx, rx));
-    __m128 jy = _mm_add_ps(gy, _mm_mul_ps(w.vsy, ry));
-    __m128 jz = _mm_add_ps(gz, _mm_mul_ps(w.vsz, rz));
+    __m128 jx = _mm_add_ps(g, w.jitter->x[k]);
+    __m128 jy = _mm_add_ps(gy, w.jitter->y[k]);
+    __m128 jz = _mm_add_ps(gz, w.jitter->z[k]);
 
     __m128d x[2], y[2], z[2];
     widen(jx, x);
@@ -502,8 +517,9 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     const float limx = axis_limit(dim1[0], sx);
     const float limy = axis_limit(dim1[1], sy);
     const float limz = axis_limit(dim1[2], sz);
-    const lane_walk w = {sx, limx,
-                         _mm_set1_ps(sx), _mm_set1_ps(sy), _mm_set1_ps(sz), _mm_set1_ps(limx),
+    jitter_table jitter;
+    fill_jitter(skips, &jitter);
+    const lane_walk w = {sx, limx, &jitter, _mm_set1_ps(limx),
                          _mm_set1_ps((float)dim2[0]), _mm_set1_ps((float)dim2[1]), _mm_set1_ps((float)dim2[2]),
                          load_row(mat), load_row(mat + 1), load_row(mat + 2),
                          lane_view(vol1, dim1), lane_view(vol2, dim2),
