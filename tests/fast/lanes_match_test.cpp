@@ -157,4 +157,31 @@ TEST(LanesMatchPlain, RowTailsAndCutRows)
     }
 }
 
+/* Volume 2 just below and just above 2^24 voxel offsets in all: below, the
+ * cells' offsets are formed in single, above in 32-bit integers. Points
+ * land deep in the volume, at offsets of several million. */
+TEST(LanesMatchPlain, OffsetsEitherSideOfSingleRange)
+{
+    rng r(91);
+    const size_t rows[2] = {2047, 2048};
+    for (size_t d1 : rows) {
+        case_data c;
+        const size_t dim1[3] = {43, 7, 5}, dim2[3] = {2048, d1, 3};
+        memcpy(c.dim1, dim1, sizeof dim1);
+        memcpy(c.dim2, dim2, sizeof dim2);
+        c.vol1 = random_volume(r, c.dim1);
+        c.vol2.resize(dim2[0] * dim2[1] * dim2[2]);
+        for (size_t n = 0; n < c.vol2.size(); ++n)
+            c.vol2[n] = (unsigned char)(n * 2654435761u >> 13);
+        const double mat[16] = {0.97, 0.01, 0, 0, 0.03, 1.1, 0, 0, 0, 0.02, 0.3, 0, 1500.25, 2030.5, 1.2, 1};
+        memcpy(c.mat, mat, sizeof mat);
+        c.skips[0] = 0.75f;
+        c.skips[1] = c.skips[2] = 1.0f;
+        c.start.assign(65536, 0.0);
+        std::vector<double> shipped;
+        ASSERT_EQ(run_both(c, &shipped), -1) << "rows " << d1;
+        EXPECT_GE(first_difference(shipped, c.start), 0) << "rows " << d1;
+    }
+}
+
 } // namespace
