@@ -277,11 +277,10 @@ struct cells4 {
 /* Steps 1 and 2 of samp at four points. With small set (both volumes
  * pass single_offsets) the offsets are formed in single, which is exact
  * there and takes fewer instructions than the 32-bit products. */
-template <bool small> static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, cells4 *c)
+template <bool small>
+static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, __m128i ix, __m128i iy, __m128i iz,
+                           cells4 *c)
 {
-    const __m128i ix = _mm_cvttps_epi32(x);
-    const __m128i iy = _mm_cvttps_epi32(y);
-    const __m128i iz = _mm_cvttps_epi32(z);
     const __m128 fx = _mm_cvtepi32_ps(ix);
     const __m128 fy = _mm_cvtepi32_ps(iy);
     const __m128 fz = _mm_cvtepi32_ps(iz);
@@ -295,6 +294,29 @@ template <bool small> static inline void locate4(const lane_volume &v, __m128 x,
     else
         at = _mm_add_epi32(ix, mul_add32(iy, v.d0s, iz, v.planes));
     _mm_storeu_si128((__m128i *)c->base, _mm_sub_epi32(at, v.origin));
+}
+
+/* The same, with the integer parts still to take. */
+template <bool small> static inline void locate4(const lane_volume &v, __m128 x, __m128 y, __m128 z, cells4 *c)
+{
+    locate4<small>(v, x, y, z, _mm_cvttps_epi32(x), _mm_cvttps_epi32(y), _mm_cvttps_epi32(z), c);
+}
+
+/* 1 <= t < e from t's integer part it, for the bound e_bias made by
+ * axis_bound: it - 1 below e - 1 as unsigned numbers, compared signed with
+ * both sides' top bits flipped. NaN and out-of-range t truncate to -2^31,
+ * which fails like any t below 1. */
+static inline __m128i inside(__m128i it, __m128i e_bias)
+{
+    return _mm_cmpgt_epi32(e_bias, _mm_add_epi32(it, _mm_set1_epi32(0x7fffffff)));
+}
+
+/* The bound for inside: t < e, e the axis size rounded to single, holds
+ * for t >= 1 exactly when t's integer part is below e, a whole number. */
+static inline __m128i axis_bound(size_t size)
+{
+    const uint32_t e = (uint32_t)(float)size;
+    return _mm_set1_epi32((int)((e ? e - 1 : 0) ^ 0x80000000u));
 }
 
 /* The rest of samp at four located points: read the voxels and blend. */
@@ -447,7 +469,8 @@ static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_
 struct lane_walk {
     float sx, limx;
     const jitter_table *jitter;
-    __m128 vlimx, e0, e1, e2;
+    __m128 vlimx;
+    __m128i e0, e1, e2; /* from axis_bound */
     mat_row row0, row1, row2;
     lane_volume v1, v2;
     int sparse; /* rows or planes skipped: voxels of a row rarely in cache */
@@ -483,11 +506,12 @@ template <bool small> static float walk_block(const lane_walk &w, float gx, __m1
     __m128 ty = map4(w.row1, x, y, z);
     __m128 tx = map4(w.row0, x, y, z);
 
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 keep =
-        _mm_and_ps(_mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tz), _mm_cmplt_ps(tz, w.e2)),
-                              _mm_and_ps(_mm_cmple_ps(one, ty), _mm_cmplt_ps(ty, w.e1))),
-                   _mm_and_ps(_mm_and_ps(_mm_cmple_ps(one, tx), _mm_cmplt_ps(tx, w.e0)), live));
+    __m128i itx = _mm_cvttps_epi32(tx);
+    __m128i ity = _mm_cvttps_epi32(ty);
+    __m128i itz = _mm_cvttps_epi32(tz);
+    const __m128 keep = _mm_and_ps(
+        _mm_castsi128_ps(_mm_and_si128(_mm_and_si128(inside(itx, w.e0), inside(ity, w.e1)), inside(itz, w.e2))),
+        live);
     const int mask = _mm_movemask_ps(keep);
     const float next = axis_step(g3, w.sx);
     if (!mask)
@@ -502,10 +526,13 @@ template <bool small> static float walk_block(const lane_walk &w, float gx, __m1
         jx = keep_or_one(keep, jx);
         jy = keep_or_one(keep, jy);
         jz = keep_or_one(keep, jz);
+        itx = _mm_cvttps_epi32(tx);
+        ity = _mm_cvttps_epi32(ty);
+        itz = _mm_cvttps_epi32(tz);
     }
     cells4 *c2 = &st->in2[n];
     cells4 *c1 = &st->in1[n];
-    locate4<small>(w.v2, tx, ty, tz, c2);
+    locate4<small>(w.v2, tx, ty, tz, itx, ity, itz, c2);
     locate4<small>(w.v1, jx, jy, jz, c1);
 
     /* Ask for the cache lines of all voxels that the cells read. (Kept
@@ -540,7 +567,7 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     jitter_table jitter;
     fill_jitter(skips, &jitter);
     const lane_walk w = {sx, limx, &jitter, _mm_set1_ps(limx),
-                         _mm_set1_ps((float)dim2[0]), _mm_set1_ps((float)dim2[1]), _mm_set1_ps((float)dim2[2]),
+                         axis_bound(dim2[0]), axis_bound(dim2[1]), axis_bound(dim2[2]),
                          load_row(mat), load_row(mat + 1), load_row(mat + 2),
                          lane_view(vol1, dim1), lane_view(vol2, dim2),
                          !(sy < 2.0f && sz < 2.0f)};
