@@ -361,27 +361,27 @@ static void fill_jitter(const float *skips, jitter_table *t)
 }
 
 /* One row of the matrix, m[0], m[4], m[8] and m[12], applied to four points
- * in double, ((x m0 + y m4) + z m8) + m12, and rounded to single. */
+ * in double, ((x m0 + y m4) + z m8) + m12, and rounded to single. The
+ * products z m8 come ready from the plane's table. */
 struct mat_row {
-    __m128d m0, m4, m8, m12;
+    __m128d m0, m4, m12;
 };
 
 static inline mat_row load_row(const double *m)
 {
-    const mat_row r = {_mm_set1_pd(m[0]), _mm_set1_pd(m[4]), _mm_set1_pd(m[8]), _mm_set1_pd(m[12])};
+    const mat_row r = {_mm_set1_pd(m[0]), _mm_set1_pd(m[4]), _mm_set1_pd(m[12])};
     return r;
 }
 
-static inline __m128d map2(const mat_row &r, __m128d x, __m128d y, __m128d z)
+static inline __m128d map2(const mat_row &r, __m128d x, __m128d y, __m128d zm8)
 {
-    return _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, r.m0), _mm_mul_pd(y, r.m4)), _mm_mul_pd(z, r.m8)),
-                      r.m12);
+    return _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, r.m0), _mm_mul_pd(y, r.m4)), zm8), r.m12);
 }
 
-static inline __m128 map4(const mat_row &r, const __m128d *x, const __m128d *y, const __m128d *z)
+static inline __m128 map4(const mat_row &r, const __m128d *x, const __m128d *y, const __m128d *zm8)
 {
-    const __m128 lo = _mm_cvtpd_ps(map2(r, x[0], y[0], z[0]));
-    const __m128 hi = _mm_cvtpd_ps(map2(r, x[1], y[1], z[1]));
+    const __m128 lo = _mm_cvtpd_ps(map2(r, x[0], y[0], zm8[0]));
+    const __m128 hi = _mm_cvtpd_ps(map2(r, x[1], y[1], zm8[1]));
     return _mm_movelh_ps(lo, hi);
 }
 
@@ -424,6 +424,18 @@ static inline void add4(double *hist, __m128 w, __m128 u, int mask)
     widen(share, sd);
     const __m128i bin = _mm_add_epi32(i, _mm_slli_epi32(j, 8));
 
+    if (mask == 15 && _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(bin, _mm_shuffle_epi32(bin, 0)))) == 15) {
+        /* One cell for all four, as in a uniform region: the same sums in
+         * the same order, kept in a register instead of waiting for each
+         * store to come back from memory. */
+        double *h = hist + _mm_cvtsi128_si32(bin);
+        h[0] = (((h[0] + _mm_cvtsd_f64(sd[0])) + _mm_cvtsd_f64(_mm_unpackhi_pd(sd[0], sd[0]))) +
+                _mm_cvtsd_f64(sd[1])) + _mm_cvtsd_f64(_mm_unpackhi_pd(sd[1], sd[1]));
+        if ((_mm_cvtsi128_si32(bin) & 255) != 255)
+            h[1] = (((h[1] + _mm_cvtsd_f64(fd[0])) + _mm_cvtsd_f64(_mm_unpackhi_pd(fd[0], fd[0]))) +
+                    _mm_cvtsd_f64(fd[1])) + _mm_cvtsd_f64(_mm_unpackhi_pd(fd[1], fd[1]));
+        return;
+    }
     if (mask == 15) { /* all four, as nearly every block */
         add_point(hist, lane<0>(bin), sd[0], fd[0]);
         add_point(hist, lane<1>(bin), _mm_unpackhi_pd(sd[0], sd[0]), _mm_unpackhi_pd(fd[0], fd[0]));
@@ -465,10 +477,36 @@ static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_
         add4(hist, w[n], u[n], st.mask[n]);
 }
 
+/* What stays fixed along a plane of the grid, for each start k of the
+ * draws: the jittered z of four points and its products with the matrix's
+ * z column, rows 0 to 2, two points to a vector. A plane has thousands of
+ * blocks and only 97 starts, so each product is made once, not per block. */
+struct plane_table {
+    __m128 z[97];
+    __m128d zm[97][3][2];
+};
+
+static void fill_plane(const jitter_table *jitter, float gz, const double *mat, plane_table *t)
+{
+    const __m128 g = _mm_set1_ps(gz);
+    for (int k = 0; k < 97; ++k) {
+        const __m128 z = _mm_add_ps(g, jitter->z[k]);
+        const __m128d lo = _mm_cvtps_pd(z);
+        const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(z, z));
+        t->z[k] = z;
+        for (int r = 0; r < 3; ++r) {
+            const __m128d m8 = _mm_set1_pd(mat[8 + r]);
+            t->zm[k][r][0] = _mm_mul_pd(lo, m8);
+            t->zm[k][r][1] = _mm_mul_pd(hi, m8);
+        }
+    }
+}
+
 /* What stays fixed during the four-lane walk. */
 struct lane_walk {
     float sx, limx;
     const jitter_table *jitter;
+    const plane_table *plane;
     __m128 vlimx;
     __m128i e0, e1, e2; /* from axis_bound */
     mat_row row0, row1, row2;
@@ -480,7 +518,7 @@ struct lane_walk {
  * coordinates, draws, jitter, mapping and bounds test; the accepted points
  * are located in both volumes and queued in st. Points past the row's limit
  * are not grid points and use no draws. Returns the next gx. */
-template <bool small> static float walk_block(const lane_walk &w, float gx, __m128 gy, __m128 gz, int *ran_index, stretch *st)
+template <bool small> static float walk_block(const lane_walk &w, float gx, __m128 gy, int *ran_index, stretch *st)
 {
     const float g1 = axis_step(gx, w.sx);
     const float g2 = axis_step(g1, w.sx);
@@ -496,15 +534,14 @@ template <bool small> static float walk_block(const lane_walk &w, float gx, __m1
         *ran_index -= 97;
     __m128 jx = _mm_add_ps(g, w.jitter->x[k]);
     __m128 jy = _mm_add_ps(gy, w.jitter->y[k]);
-    __m128 jz = _mm_add_ps(gz, w.jitter->z[k]);
+    __m128 jz = w.plane->z[k];
 
-    __m128d x[2], y[2], z[2];
+    __m128d x[2], y[2];
     widen(jx, x);
     widen(jy, y);
-    widen(jz, z);
-    __m128 tz = map4(w.row2, x, y, z);
-    __m128 ty = map4(w.row1, x, y, z);
-    __m128 tx = map4(w.row0, x, y, z);
+    __m128 tz = map4(w.row2, x, y, w.plane->zm[k][2]);
+    __m128 ty = map4(w.row1, x, y, w.plane->zm[k][1]);
+    __m128 tx = map4(w.row0, x, y, w.plane->zm[k][0]);
 
     __m128i itx = _mm_cvttps_epi32(tx);
     __m128i ity = _mm_cvttps_epi32(ty);
@@ -566,7 +603,8 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     const float limz = axis_limit(dim1[2], sz);
     jitter_table jitter;
     fill_jitter(skips, &jitter);
-    const lane_walk w = {sx, limx, &jitter, _mm_set1_ps(limx),
+    plane_table plane;
+    const lane_walk w = {sx, limx, &jitter, &plane, _mm_set1_ps(limx),
                          axis_bound(dim2[0]), axis_bound(dim2[1]), axis_bound(dim2[2]),
                          load_row(mat), load_row(mat + 1), load_row(mat + 2),
                          lane_view(vol1, dim1), lane_view(vol2, dim2),
@@ -575,11 +613,12 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     int ran_index = 0;
 
     for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
+        fill_plane(&jitter, gz, mat, &plane);
         for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
             for (float gx = 1.0f; gx < limx;) {
                 st.blocks = 0;
                 for (int b = 0; b < 16 && gx < limx; ++b)
-                    gx = walk_block<small>(w, gx, _mm_set1_ps(gy), _mm_set1_ps(gz), &ran_index, &st);
+                    gx = walk_block<small>(w, gx, _mm_set1_ps(gy), &ran_index, &st);
                 sample_stretch(st, w.v1, w.v2, hist);
             }
         }
