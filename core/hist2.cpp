@@ -479,34 +479,36 @@ static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_
 
 /* What stays fixed along a plane of the grid, for each start k of the
  * draws: the jittered z of four points and its products with the matrix's
- * z column, rows 0 to 2, two points to a vector. A plane has thousands of
- * blocks and only 97 starts, so each product is made once, not per block. */
+ * z column, rows 0 to 2, two points to a vector. A wide plane has thousands
+ * of blocks and only 97 starts, so each entry is made once, when a block of
+ * the plane first needs it; a plane with few or no blocks makes few or none. */
 struct plane_table {
+    __m128 gz;       /* the plane's z, broadcast */
+    __m128d m8[3];   /* m[8], m[9], m[10], broadcast */
+    int plane;       /* which plane the walk is on */
+    int made[97];    /* which plane each entry was made for */
     __m128 z[97];
     __m128d zm[97][3][2];
 };
 
-static void fill_plane(const jitter_table *jitter, float gz, const double *mat, plane_table *t)
+static void make_entry(const __m128 *jitter_z, int k, plane_table *t)
 {
-    const __m128 g = _mm_set1_ps(gz);
-    for (int k = 0; k < 97; ++k) {
-        const __m128 z = _mm_add_ps(g, jitter->z[k]);
-        const __m128d lo = _mm_cvtps_pd(z);
-        const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(z, z));
-        t->z[k] = z;
-        for (int r = 0; r < 3; ++r) {
-            const __m128d m8 = _mm_set1_pd(mat[8 + r]);
-            t->zm[k][r][0] = _mm_mul_pd(lo, m8);
-            t->zm[k][r][1] = _mm_mul_pd(hi, m8);
-        }
+    const __m128 z = _mm_add_ps(t->gz, jitter_z[k]);
+    const __m128d lo = _mm_cvtps_pd(z);
+    const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(z, z));
+    t->z[k] = z;
+    for (int r = 0; r < 3; ++r) {
+        t->zm[k][r][0] = _mm_mul_pd(lo, t->m8[r]);
+        t->zm[k][r][1] = _mm_mul_pd(hi, t->m8[r]);
     }
+    t->made[k] = t->plane;
 }
 
 /* What stays fixed during the four-lane walk. */
 struct lane_walk {
     float sx, limx;
     const jitter_table *jitter;
-    const plane_table *plane;
+    plane_table *plane;
     __m128 vlimx;
     __m128i e0, e1, e2; /* from axis_bound */
     mat_row row0, row1, row2;
@@ -534,6 +536,8 @@ template <bool small> static float walk_block(const lane_walk &w, float gx, __m1
         *ran_index -= 97;
     __m128 jx = _mm_add_ps(g, w.jitter->x[k]);
     __m128 jy = _mm_add_ps(gy, w.jitter->y[k]);
+    if (w.plane->made[k] != w.plane->plane)
+        make_entry(w.jitter->z, k, w.plane);
     __m128 jz = w.plane->z[k];
 
     __m128d x[2], y[2];
@@ -604,6 +608,11 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     jitter_table jitter;
     fill_jitter(skips, &jitter);
     plane_table plane;
+    plane.plane = 0;
+    for (int r = 0; r < 3; ++r)
+        plane.m8[r] = _mm_set1_pd(mat[8 + r]);
+    for (int k = 0; k < 97; ++k)
+        plane.made[k] = -1;
     const lane_walk w = {sx, limx, &jitter, &plane, _mm_set1_ps(limx),
                          axis_bound(dim2[0]), axis_bound(dim2[1]), axis_bound(dim2[2]),
                          load_row(mat), load_row(mat + 1), load_row(mat + 2),
@@ -613,7 +622,8 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     int ran_index = 0;
 
     for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
-        fill_plane(&jitter, gz, mat, &plane);
+        plane.gz = _mm_set1_ps(gz);
+        ++plane.plane;
         for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
             for (float gx = 1.0f; gx < limx;) {
                 st.blocks = 0;
