@@ -608,11 +608,14 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     jitter_table jitter;
     fill_jitter(skips, &jitter);
     plane_table plane;
-    plane.plane = 0;
     for (int r = 0; r < 3; ++r)
         plane.m8[r] = _mm_set1_pd(mat[8 + r]);
+    /* Every entry made once for a plane 0 before the first, so that each
+     * is set (and no library call fills the table). */
+    plane.plane = 0;
+    plane.gz = _mm_set1_ps(1.0f);
     for (int k = 0; k < 97; ++k)
-        plane.made[k] = -1;
+        make_entry(jitter.z, k, &plane);
     const lane_walk w = {sx, limx, &jitter, &plane, _mm_set1_ps(limx),
                          axis_bound(dim2[0]), axis_bound(dim2[1]), axis_bound(dim2[2]),
                          load_row(mat), load_row(mat + 1), load_row(mat + 2),
