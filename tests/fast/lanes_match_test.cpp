@@ -4,6 +4,7 @@
  * elements, and histograms that already hold values. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -182,6 +183,40 @@ TEST(LanesMatchPlain, OffsetsEitherSideOfSingleRange)
         ASSERT_EQ(run_both(c, &shipped), -1) << "rows " << d1;
         EXPECT_GE(first_difference(shipped, c.start), 0) << "rows " << d1;
     }
+}
+
+/* Volume 1 constant and volume 2 a gentle ramp along x, so that whole
+ * blocks land in one cell with shares that differ, and are summed together:
+ * rows from 0 to the last (255, whose second share is not added), on a
+ * histogram that already holds values, and on many thin planes, each making
+ * its own jittered z entries. */
+TEST(LanesMatchPlain, UniformBlocksAndThinPlanes)
+{
+    const unsigned char values[] = {0, 1, 128, 254, 255};
+    const size_t dim1[3] = {37, 9, 40}, dim2[3] = {41, 12, 44};
+    const double mat[16] = {1, 0.01, 0, 0, -0.02, 1, 0.01, 0, 0, 0, 1, 0, 0.3, -0.2, 0.45, 1};
+    const float skips[3][3] = {{1, 1, 1}, {0.75f, 1, 0.5f}, {2, 1.5f, 1}};
+    rng r(5);
+    for (unsigned char a : values)
+        for (unsigned char b : values)
+            for (const float *sk : skips) {
+                case_data c;
+                memcpy(c.dim1, dim1, sizeof dim1);
+                memcpy(c.dim2, dim2, sizeof dim2);
+                memcpy(c.mat, mat, sizeof mat);
+                memcpy(c.skips, sk, sizeof c.skips);
+                c.vol1.assign(dim1[0] * dim1[1] * dim1[2], a);
+                c.vol2.resize(dim2[0] * dim2[1] * dim2[2]);
+                for (size_t n = 0; n < c.vol2.size(); ++n)
+                    c.vol2[n] = (unsigned char)std::min<size_t>(255, b + n % dim2[0] / 16);
+                c.start.assign(65536, 0.0);
+                for (int n = 0; n < 300; ++n)
+                    c.start[r.below(65536)] = r.uniform(0, 1e3);
+                c.start[b + 256 * a] = 0.1; /* the cell the blocks add to */
+                std::vector<double> shipped;
+                ASSERT_EQ(run_both(c, &shipped), -1) << (int)a << " " << (int)b << " skips " << sk[0];
+                EXPECT_GT(shipped[b + 256 * a], 1000.0);
+            }
 }
 
 } // namespace
