@@ -398,14 +398,29 @@ static inline __m128 keep_or_one(__m128 keep, __m128 v)
     return _mm_or_ps(_mm_and_ps(keep, v), _mm_andnot_ps(keep, _mm_set1_ps(1.0f)));
 }
 
+/* Whether the cell after bin is in the same column: not in row 255. */
+static inline int has_next_row(int bin)
+{
+    return (bin & 255) != 255;
+}
+
 /* One point's unit of weight: share into cell h[0], frac into h[1] unless
  * the row is 255 (frac is 0 there, and h[1] is another column's cell). */
 static inline void add_point(double *hist, int bin, __m128d share, __m128d frac)
 {
     double *h = hist + bin;
     h[0] += _mm_cvtsd_f64(share);
-    if ((bin & 255) != 255)
+    if (has_next_row(bin))
         h[1] += _mm_cvtsd_f64(frac);
+}
+
+/* (((a + v0) + v1) + v2) + v3 over the four values in v[0] and v[1]. */
+static inline double add_in_order(double a, const __m128d *v)
+{
+    a += _mm_cvtsd_f64(v[0]);
+    a += _mm_cvtsd_f64(_mm_unpackhi_pd(v[0], v[0]));
+    a += _mm_cvtsd_f64(v[1]);
+    return a + _mm_cvtsd_f64(_mm_unpackhi_pd(v[1], v[1]));
 }
 
 /* Adds the points whose bit is set in mask, in lane order. */
@@ -428,12 +443,11 @@ static inline void add4(double *hist, __m128 w, __m128 u, int mask)
         /* One cell for all four, as in a uniform region: the same sums in
          * the same order, kept in a register instead of waiting for each
          * store to come back from memory. */
-        double *h = hist + _mm_cvtsi128_si32(bin);
-        h[0] = (((h[0] + _mm_cvtsd_f64(sd[0])) + _mm_cvtsd_f64(_mm_unpackhi_pd(sd[0], sd[0]))) +
-                _mm_cvtsd_f64(sd[1])) + _mm_cvtsd_f64(_mm_unpackhi_pd(sd[1], sd[1]));
-        if ((_mm_cvtsi128_si32(bin) & 255) != 255)
-            h[1] = (((h[1] + _mm_cvtsd_f64(fd[0])) + _mm_cvtsd_f64(_mm_unpackhi_pd(fd[0], fd[0]))) +
-                    _mm_cvtsd_f64(fd[1])) + _mm_cvtsd_f64(_mm_unpackhi_pd(fd[1], fd[1]));
+        const int at = _mm_cvtsi128_si32(bin);
+        double *h = hist + at;
+        h[0] = add_in_order(h[0], sd);
+        if (has_next_row(at))
+            h[1] = add_in_order(h[1], fd);
         return;
     }
     if (mask == 15) { /* all four, as nearly every block */
