@@ -518,31 +518,57 @@ static void make_entry(const __m128 *jitter_z, int k, plane_table *t)
     t->made[k] = t->plane;
 }
 
+/* The x coordinates of a row's grid in blocks of four, the same for every
+ * row. Made once when the whole row fits, so that no block waits for the
+ * running sum of the blocks before it; a longer row is made a segment at a
+ * time as it is walked. */
+enum { row_blocks_max = 256 };
+
+struct row_grid {
+    int blocks;
+    __m128 g[row_blocks_max];
+    __m128 live[row_blocks_max]; /* which of the four are grid points */
+    int points[row_blocks_max];  /* how many: 1 to 4, the first always */
+};
+
+/* Makes the blocks of a row from gx on, as many as fit. Points past the
+ * row's limit are not grid points. Returns the gx after the last block. */
+static float make_row_segment(float gx, float sx, float limx, row_grid *r)
+{
+    int n = 0;
+    for (; n < row_blocks_max && gx < limx; ++n) {
+        const float g1 = axis_step(gx, sx);
+        const float g2 = axis_step(g1, sx);
+        const float g3 = axis_step(g2, sx);
+        r->g[n] = _mm_setr_ps(gx, g1, g2, g3);
+        r->live[n] = _mm_cmplt_ps(r->g[n], _mm_set1_ps(limx));
+        const int m = _mm_movemask_ps(r->live[n]); /* 1, 3, 7 or 15 */
+        r->points[n] = m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1);
+        gx = axis_step(g3, sx);
+    }
+    r->blocks = n;
+    return gx;
+}
+
 /* What stays fixed during the four-lane walk. */
 struct lane_walk {
-    float sx, limx;
     const jitter_table *jitter;
     plane_table *plane;
-    __m128 vlimx;
     __m128i e0, e1, e2; /* from axis_bound */
     mat_row row0, row1, row2;
     lane_volume v1, v2;
     int sparse; /* rows or planes skipped: voxels of a row rarely in cache */
 };
 
-/* The four grid points from gx on along the row (gy, gz): running
- * coordinates, draws, jitter, mapping and bounds test; the accepted points
- * are located in both volumes and queued in st. Points past the row's limit
- * are not grid points and use no draws. Returns the next gx. */
-template <bool small> static float walk_block(const lane_walk &w, float gx, __m128 gy, int *ran_index, stretch *st)
+/* Block b of the row (gy, gz): draws, jitter, mapping and bounds test; the
+ * accepted points are located in both volumes and queued in st. Points
+ * that are not grid points use no draws. */
+template <bool small>
+static void walk_block(const lane_walk &w, const row_grid &row, int b, __m128 gy, int *ran_index, stretch *st)
 {
-    const float g1 = axis_step(gx, w.sx);
-    const float g2 = axis_step(g1, w.sx);
-    const float g3 = axis_step(g2, w.sx);
-    const __m128 g = _mm_setr_ps(gx, g1, g2, g3);
-    const __m128 live = _mm_cmplt_ps(g, w.vlimx);
-    const int m = _mm_movemask_ps(live); /* 1, 3, 7 or 15: gx itself is live */
-    const int points = m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1);
+    const __m128 g = row.g[b];
+    const __m128 live = row.live[b];
+    const int points = row.points[b];
 
     const int k = *ran_index;
     *ran_index += 3 * points;
@@ -568,9 +594,8 @@ template <bool small> static float walk_block(const lane_walk &w, float gx, __m1
         _mm_castsi128_ps(_mm_and_si128(_mm_and_si128(inside(itx, w.e0), inside(ity, w.e1)), inside(itz, w.e2))),
         live);
     const int mask = _mm_movemask_ps(keep);
-    const float next = axis_step(g3, w.sx);
     if (!mask)
-        return next;
+        return;
 
     const int n = st->blocks++;
     st->mask[n] = mask;
@@ -604,7 +629,21 @@ template <bool small> static float walk_block(const lane_walk &w, float gx, __m1
         _mm_prefetch(p1 + w.v1.plane, _MM_HINT_T0);
         _mm_prefetch(p1 + w.v1.plane + w.v1.d0, _MM_HINT_T0);
     }
-    return next;
+}
+
+/* The blocks of a row segment, a stretch at a time: located first, then
+ * sampled and added. */
+template <bool small>
+static void walk_row(const lane_walk &w, const row_grid &row, float gy, int *ran_index, double *hist)
+{
+    stretch st;
+    for (int b0 = 0; b0 < row.blocks; b0 += 16) {
+        const int end = row.blocks - b0 < 16 ? row.blocks : b0 + 16;
+        st.blocks = 0;
+        for (int b = b0; b < end; ++b)
+            walk_block<small>(w, row, b, _mm_set1_ps(gy), ran_index, &st);
+        sample_stretch(st, w.v1, w.v2, hist);
+    }
 }
 
 /* hist2 on four grid points at a time: the walk of walk_plain, each
@@ -630,23 +669,25 @@ static void walk_lanes(const double *mat, const unsigned char *vol1, const unsig
     plane.gz = _mm_set1_ps(1.0f);
     for (int k = 0; k < 97; ++k)
         make_entry(jitter.z, k, &plane);
-    const lane_walk w = {sx, limx, &jitter, &plane, _mm_set1_ps(limx),
-                         axis_bound(dim2[0]), axis_bound(dim2[1]), axis_bound(dim2[2]),
+    const lane_walk w = {&jitter, &plane, axis_bound(dim2[0]), axis_bound(dim2[1]), axis_bound(dim2[2]),
                          load_row(mat), load_row(mat + 1), load_row(mat + 2),
                          lane_view(vol1, dim1), lane_view(vol2, dim2),
                          !(sy < 2.0f && sz < 2.0f)};
-    stretch st;
+    row_grid row;
+    const int whole_row = !(make_row_segment(1.0f, sx, limx, &row) < limx);
     int ran_index = 0;
 
     for (float gz = 1.0f; gz < limz; gz = axis_step(gz, sz)) {
         plane.gz = _mm_set1_ps(gz);
         ++plane.plane;
         for (float gy = 1.0f; gy < limy; gy = axis_step(gy, sy)) {
+            if (whole_row) {
+                walk_row<small>(w, row, gy, &ran_index, hist);
+                continue;
+            }
             for (float gx = 1.0f; gx < limx;) {
-                st.blocks = 0;
-                for (int b = 0; b < 16 && gx < limx; ++b)
-                    gx = walk_block<small>(w, gx, _mm_set1_ps(gy), &ran_index, &st);
-                sample_stretch(st, w.v1, w.v2, hist);
+                gx = make_row_segment(gx, sx, limx, &row);
+                walk_row<small>(w, row, gy, &ran_index, hist);
             }
         }
     }

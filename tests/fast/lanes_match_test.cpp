@@ -158,6 +158,33 @@ TEST(LanesMatchPlain, RowTailsAndCutRows)
     }
 }
 
+/* Rows longer than the walk keeps at once (1024 points), walked a segment
+ * at a time: lengths either side of one and several segments, whole and
+ * fractional skips, on a map that leaves part of each row outside. */
+TEST(LanesMatchPlain, RowsLongerThanOneSegment)
+{
+    rng r(13);
+    const size_t lengths[] = {1025, 1026, 1027, 2050, 3001};
+    const float row_skips[] = {1.0f, 0.75f, 1.5f};
+    for (size_t d0 : lengths)
+        for (float sx : row_skips) {
+            case_data c;
+            const size_t d1[3] = {d0, 4, 3}, d2[3] = {d0 - 100, 5, 4};
+            memcpy(c.dim1, d1, sizeof d1);
+            memcpy(c.dim2, d2, sizeof d2);
+            c.vol1 = random_volume(r, c.dim1);
+            c.vol2 = random_volume(r, c.dim2);
+            const double mat[16] = {0.98, 0.001, 0, 0, 0.05, 1, 0, 0, 0, 0.02, 1, 0, -20.5, 0.3, 0.25, 1};
+            memcpy(c.mat, mat, sizeof mat);
+            c.skips[0] = sx;
+            c.skips[1] = c.skips[2] = 1.0f;
+            c.start.assign(65536, 0.0);
+            std::vector<double> shipped;
+            ASSERT_EQ(run_both(c, &shipped), -1) << "d0 " << d0 << " skip " << sx;
+            EXPECT_GE(first_difference(shipped, c.start), 0) << "d0 " << d0 << " skip " << sx;
+        }
+}
+
 /* Volume 2 just below and just above 2^24 voxel offsets in all: below, the
  * cells' offsets are formed in single, above in 32-bit integers. Points
  * land deep in the volume, at offsets of several million. */
