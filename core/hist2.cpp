@@ -615,19 +615,24 @@ static void walk_block(const lane_walk &w, const row_grid &row, int b, __m128 gy
     locate4<small>(w.v2, tx, ty, tz, itx, ity, itz, c2);
     locate4<small>(w.v1, jx, jy, jz, c1);
 
-    /* Ask for the cache lines of all voxels that the cells read. (Kept
-     * here: the compiler drops a call that does nothing but prefetch.) */
+    /* Ask for the cache lines of the voxels that the cells read: all four
+     * cells in volume 2; in volume 1, whose four points lie close together
+     * along a row, the cells at both ends of the block, which share most
+     * lines with the two between. (Kept here: the compiler drops a call
+     * that does nothing but prefetch.) */
     for (int k = 0; w.sparse && k < 4; ++k) {
         const char *p2 = (const char *)w.v2.vox + c2->base[k];
-        const char *p1 = (const char *)w.v1.vox + c1->base[k];
         _mm_prefetch(p2, _MM_HINT_T0);
         _mm_prefetch(p2 + w.v2.d0, _MM_HINT_T0);
         _mm_prefetch(p2 + w.v2.plane, _MM_HINT_T0);
         _mm_prefetch(p2 + w.v2.plane + w.v2.d0, _MM_HINT_T0);
-        _mm_prefetch(p1, _MM_HINT_T0);
-        _mm_prefetch(p1 + w.v1.d0, _MM_HINT_T0);
-        _mm_prefetch(p1 + w.v1.plane, _MM_HINT_T0);
-        _mm_prefetch(p1 + w.v1.plane + w.v1.d0, _MM_HINT_T0);
+        if (k == 0 || k == 3) {
+            const char *p1 = (const char *)w.v1.vox + c1->base[k];
+            _mm_prefetch(p1, _MM_HINT_T0);
+            _mm_prefetch(p1 + w.v1.d0, _MM_HINT_T0);
+            _mm_prefetch(p1 + w.v1.plane, _MM_HINT_T0);
+            _mm_prefetch(p1 + w.v1.plane + w.v1.d0, _MM_HINT_T0);
+        }
     }
 }
 
