@@ -710,9 +710,24 @@ static int lane_fit(const size_t *dim)
 }
 #endif
 
+/* Nonzero when some axis of the grid has no point: its loop is never
+ * entered, so the walk adds nothing (and makes no draws) however many rows
+ * and planes the other axes would count. */
+static int grid_is_empty(const size_t *dim1, const float *skips)
+{
+    for (int k = 0; k < 3; ++k)
+        if (!((sreal)1.0f < axis_limit(dim1[k], skips[k])))
+            return 1;
+    return 0;
+}
+
 void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
            const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
+    /* Without this the outer loops would still count every row, which for
+     * tiny skips along y and z takes days to add nothing. */
+    if (grid_is_empty(dim1, skips))
+        return;
 #if HIST2_LANES
     if (lane_fit(dim1) && lane_fit(dim2)) {
         if (single_offsets(dim1) && single_offsets(dim2))
