@@ -125,6 +125,12 @@ static inline sreal axis_limit(size_t size, float skip)
     return (sreal)size - skip;
 }
 
+/* Does the axis have a grid point at all: is its loop, if reached, entered? */
+static inline int axis_has_point(size_t size, float skip)
+{
+    return (sreal)1 < axis_limit(size, skip);
+}
+
 /* Next grid coordinate: a running sum, rounded to single at every step. */
 static inline float axis_step(float coord, float skip)
 {
@@ -716,7 +722,7 @@ static int lane_fit(const size_t *dim)
 static int grid_is_empty(const size_t *dim1, const float *skips)
 {
     for (int k = 0; k < 3; ++k)
-        if (!((sreal)1.0f < axis_limit(dim1[k], skips[k])))
+        if (!axis_has_point(dim1[k], skips[k]))
             return 1;
     return 0;
 }
@@ -770,7 +776,7 @@ int hist2_walk_ends(const size_t *dim1, const float *skips)
         if (entered && !axis_walk_ends(dim1[k], skips[k]))
             return 0;
         /* The loop inside this one starts only if this one has a point. */
-        entered = entered && (sreal)1 < axis_limit(dim1[k], skips[k]);
+        entered = entered && axis_has_point(dim1[k], skips[k]);
     }
     return 1;
 }
