@@ -91,3 +91,78 @@ else
 end
 error('vorn_hist2:noPlugin', '%s', msg);
 
+% Tests for GNU Octave (test vorn_hist2, or pkg test vorn_hist2 once the
+% package is installed). MATLAB reads these lines as comments.
+%
+% Every message, in the order the arguments are tested.
+%!shared z, id
+%! z = zeros(10, 10, 10, 'uint8');
+%! id = eye(4);
+%!error <^(vorn_hist2: )?Incorrect usage\.$> vorn_hist2(z, z)
+%!error <^(vorn_hist2: )?Incorrect usage\.$> vorn_hist2(z, z, id, [1 1 1], 1)
+%!error <^(vorn_hist2: )?Incorrect usage\.$> [a, b] = vorn_hist2(z, z, id)
+%!error <^(vorn_hist2: )?Wrong sort of data \(1\)\.$> vorn_hist2(double(z), z, id)
+%!error <^(vorn_hist2: )?Wrong sort of data \(1\)\.$> vorn_hist2(complex(z, z), z, id)
+%!error <^(vorn_hist2: )?Wrong number of dims \(1\)\.$> vorn_hist2(zeros(10, 10, 'uint8'), z, id)
+%!error <^(vorn_hist2: )?Wrong sort of data \(2\)\.$> vorn_hist2(z, int8(z), id)
+%!error <^(vorn_hist2: )?Wrong number of dims \(2\)\.$> vorn_hist2(z, zeros(3, 3, 3, 2, 'uint8'), id)
+%!error <^(vorn_hist2: )?Wrong sort of matrix\.$> vorn_hist2(z, z, single(id))
+%!error <^(vorn_hist2: )?Wrong sort of matrix\.$> vorn_hist2(z, z, sparse(id))
+%!error <^(vorn_hist2: )?Matrix must be 4x4\.$> vorn_hist2(z, z, zeros(4, 3))
+%!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, [1 1])
+%!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, single([1 1 1]))
+%!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, [1 0 1])
+%!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, [1 1 -2])
+%
+% Constant volumes: the 8 x 8 x 8 grid points of a 10 x 10 x 10 volume all
+% count in the one bin of the constant; a volume 2 of 5 x 5 x 5 takes the
+% 4 x 4 x 4 of them that land inside it.
+%!test
+%! H = vorn_hist2(z, z, id);
+%! assert(size(H), [256 256]);
+%! assert(H(1, 1), 512);
+%! assert(nnz(H), 1);
+%!test
+%! for c = [77 255]
+%!   v = c * ones(10, 10, 10, 'uint8');
+%!   H = vorn_hist2(v, v, id, [1; 1; 1]);
+%!   assert(H(c + 1, c + 1), 512);
+%!   assert(nnz(H), 1);
+%! end
+%!test
+%! H = vorn_hist2(3 * ones(10, 10, 10, 'uint8'), 7 * ones(5, 5, 5, 'uint8'), id);
+%! assert(H(8, 4), 64);
+%! assert(nnz(H), 1);
+%!test
+%! H = vorn_hist2(9 * ones(12, 12, 12, 'uint8'), 9 * ones(12, 12, 12, 'uint8'), id, [1.7 0.6 2.3]);
+%! assert(H(10, 10), 6 * 18 * 4);
+%! assert(nnz(H), 1);
+%
+% A 3 x 3 x 3 volume whose voxels hold their element index, against itself:
+% the one grid point (1, 1, 1) moves by the first three jitter fractions,
+% 0.891183, 0.488144 and 0.992646. The volume is linear in the voxel
+% coordinates (index = (x-1) + 3(y-1) + 9(z-1)), so trilinear sampling is
+% exact and both samples are 0.891183 + 3 * 0.488144 + 9 * 0.992646 =
+% 11.289429: column 11 (H(:, 12)), shared between rows 11 and 12 as
+% 1 - 0.289429 and 0.289429.
+%!test
+%! v = reshape(uint8(0:26), 3, 3, 3);
+%! H = vorn_hist2(v, v, id);
+%! assert(H(12, 12), 0.710571, 2e-6);
+%! assert(H(13, 12), 0.289429, 2e-6);
+%! assert(H(12, 12) + H(13, 12), 1);
+%! assert(nnz(H), 2);
+%
+% The identity map on a varied volume samples both volumes at the same
+% point: a point of value w adds its larger share on the diagonal and its
+% smaller share beside it in the same column, so every point lands within
+% one bin of the diagonal and each column holds at least half its weight
+% on it.
+%!test
+%! v = reshape(uint8(mod((0:999) * 37, 256)), 10, 10, 10);
+%! H = vorn_hist2(v, v, id);
+%! assert(sum(H(:)), 512, 1e-9);
+%! [r, c] = find(H);
+%! assert(all(abs(r - c) <= 1));
+%! assert(all(diag(H)' >= sum(H, 1) / 2));
+%! assert(nnz(diag(H)) > 50);
