@@ -74,6 +74,9 @@ same octave_package/Makefile src/Makefile
 same core/hist2.cpp src/core/hist2.cpp
 same core/hist2.h src/core/hist2.h
 same gateway/vorn_hist2.cpp src/gateway/vorn_hist2.cpp
+for f in "$src"/registration/*.m; do
+    same "registration/$(basename "$f")" "inst/$(basename "$f")"
+done
 [ ! -e "$pkg/src/mex.h" ] && [ ! -e "$pkg/src/hostapi" ] || fail "the stand-in mex.h is packed: Octave brings its own"
 
 grep -qx "Version: $version" "$pkg/DESCRIPTION" || fail "DESCRIPTION Version is not $version"
