@@ -1,25 +1,35 @@
 function img = demo_picture(H_before, H_after, vol1, vol2, M_before, M_after, k)
-% DEMO_PICTURE  One RGB image of a registration, before and after.
-%   Top row: the joint histograms before and after (log scale, volume 1's
-%   intensity across, volume 2's upwards). Bottom row: slice K of
-%   volume 1 in magenta with volume 2 resampled onto it in green, before
-%   and after: where the volumes line up every part shows one even colour,
-%   where they do not its edges show magenta and green fringes. Every panel
-%   is 256x256 pixels (the slice stretched to fill it), with a gap of 8
-%   white pixels around each.
+% DEMO_PICTURE  One labelled RGB image of a registration, before and after.
+%   Left column before registration, right column after. Top row: the
+%   joint histograms (log scale, volume 1's value across, volume 2's
+%   upwards). Bottom row: slice K of volume 1 in magenta with volume 2
+%   resampled onto it in green: where the volumes line up every part shows
+%   one even colour, where they do not its edges show magenta and green
+%   fringes. Every panel is 256x256 pixels (the slice stretched to fill
+%   it); each column has a heading, each panel captions below it, and the
+%   histograms name their upward axis on their left. The layout is that of
+%   picture_layout.
 
-side = 256;
-gap = 8;
-img = ones(2 * side + 3 * gap, 2 * side + 3 * gap, 3);
+L = picture_layout();
+img = ones(L.height, L.width, 3);
 panels = {hist_panel(H_before), hist_panel(H_after); ...
-          overlay_panel(vol1, vol2, M_before, k, side), ...
-          overlay_panel(vol1, vol2, M_after, k, side)};
-for r = 1:2
-    for c = 1:2
-        rows = gap + (r - 1) * (side + gap) + (1:side);
-        cols = gap + (c - 1) * (side + gap) + (1:side);
-        img(rows, cols, :) = panels{r, c};
+          overlay_panel(vol1, vol2, M_before, k, L.side), ...
+          overlay_panel(vol1, vol2, M_after, k, L.side)};
+headings = {'Before registration', 'After registration'};
+captions = {'volume 1 value ->', 'joint histogram (log)', ''; ...
+            sprintf('slice %d of volume 1', k), 'magenta: volume 1', 'green: volume 2'};
+for c = 1:2
+    img = draw_text(img, headings{c}, L.heading_row, L.col(c), L.scale);
+    for r = 1:2
+        img(L.row(r) + (0:L.side - 1), L.col(c) + (0:L.side - 1), :) = panels{r, c};
+        for n = 1:L.caption_lines
+            img = draw_text(img, captions{r, n}, L.caption_row(r) + (n - 1) * L.line, ...
+                            L.col(c), L.scale);
+        end
     end
+    upward = 'volume 2 value ->';
+    img = draw_text(img, upward, L.row(1) + L.side - 6 * L.scale * numel(upward), ...
+                    L.col(c) - L.axis_label, L.scale, true);
 end
 img = uint8(round(255 * img));
 

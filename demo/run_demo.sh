@@ -9,11 +9,11 @@
 # temporary folder as vorn_hist2.mex, the name Octave loads. The host
 # libraries that plug-in needs must then be on LD_LIBRARY_PATH. The picture
 # goes to register_demo.png in the current folder unless named; D1 D2 D3
-# shrink the volumes (default 128 128 96) for a quicker run.
+# set the size of volume 1 (default 128 128 64), smaller for a quicker run.
 set -euo pipefail
 
 case $# in
-  1|2) size="128 128 96" ;;
+  1|2) size="128 128 64" ;;
   5) size="$3 $4 $5" ;;
   *) echo "usage: $0 PLUGIN [PICTURE.png [D1 D2 D3]]" >&2; exit 2 ;;
 esac
@@ -38,8 +38,10 @@ fi
 # folder (which Octave would search first) can stand in for it.
 cd "$demo_dir"
 export VORN_PLUGIN_DIR="$plugin_dir" VORN_DEMO_DIR="$demo_dir" VORN_DEMO_PNG="$picture"
+export VORN_REGISTRATION_DIR="$demo_dir/../registration"
 octave-cli --no-gui --norc --no-history --eval "
   addpath(getenv('VORN_DEMO_DIR'));
+  addpath(getenv('VORN_REGISTRATION_DIR'));
   addpath(getenv('VORN_PLUGIN_DIR'));
   if exist('vorn_hist2') ~= 3
     error('No vorn_hist2 plug-in that Octave can load in %s.', getenv('VORN_PLUGIN_DIR'));
