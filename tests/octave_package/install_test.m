@@ -6,6 +6,7 @@
 %
 % KEEP_DIR, when given, receives a copy of the installed plug-in, so that
 % its results can be compared with those of other builds.
+%
 % Works in a temporary folder (pkg test writes its log into the current
 % folder) with throwaway package lists, so that no installed package and
 % no file of the caller takes part. Prints "N passed, M failed" and exits
