@@ -24,6 +24,8 @@
 #include "hist2.h"
 
 #include <math.h>
+#include <stdint.h>
+#include <string.h>
 
 #if (defined(__i386__) || defined(_M_IX86)) && !defined(__SSE_MATH__)
 #define HIST2_X87 1
@@ -55,8 +57,6 @@ static inline double to_double(double v) { return v; }
 #if defined(__SSE2__) && !HIST2_X87
 #define HIST2_LANES 1
 #include <emmintrin.h>
-#include <stdint.h>
-#include <string.h>
 #else
 #define HIST2_LANES 0
 #endif
@@ -87,17 +87,33 @@ static inline ptrdiff_t floor_int(float x)
 #endif
 }
 
+/* Integer part and fraction of a coordinate along an axis of the given size.
+ * A coordinate equal to the size lies on the volume's far face: the x87 build
+ * can jitter a grid point of volume 1 onto it. The cell below with fraction
+ * 1 gives that face's value exactly as the cell beyond with fraction 0 would
+ * (v * 0 + w * 1 and w * 1 + v * 0 are both exactly w), without reading the
+ * voxels beyond the face, which are outside the volume on the last plane. */
+static inline ptrdiff_t cell_of(float c, size_t size, float *frac)
+{
+    const ptrdiff_t i = floor_int(c);
+    if ((size_t)i >= size) {
+        *frac = 1.0f;
+        return i - 1;
+    }
+    *frac = to_single((sreal)c - (sreal)(float)i);
+    return i;
+}
+
 /* Trilinear value of vol (sizes dim) at 1-based (x, y, z), each at least 1
- * and below its axis size. Blends along x, then y, then z; that grouping
- * fixes the rounding. All eight voxels are read, even at weight 0. */
+ * and at most its axis size. Blends along x, then y, then z; that grouping
+ * fixes the rounding. All eight voxels of the cell are read, even at
+ * weight 0. */
 static float samp(const size_t *dim, const unsigned char *vol, float x, float y, float z)
 {
-    const ptrdiff_t ix = floor_int(x);
-    const ptrdiff_t iy = floor_int(y);
-    const ptrdiff_t iz = floor_int(z);
-    const float dx = to_single((sreal)x - (sreal)(float)ix);
-    const float dy = to_single((sreal)y - (sreal)(float)iy);
-    const float dz = to_single((sreal)z - (sreal)(float)iz);
+    float dx, dy, dz;
+    const ptrdiff_t ix = cell_of(x, dim[0], &dx);
+    const ptrdiff_t iy = cell_of(y, dim[1], &dy);
+    const ptrdiff_t iz = cell_of(z, dim[2], &dz);
     const float ex = to_single((sreal)1 - dx);
     const float ey = to_single((sreal)1 - dy);
     const float ez = to_single((sreal)1 - dz);
@@ -716,6 +732,51 @@ static int lane_fit(const size_t *dim)
 }
 #endif
 
+/* The bit pattern of a single. Positive singles of one binade are spaced
+ * evenly, so their patterns count that spacing. */
+static inline uint32_t single_bits(float f)
+{
+    uint32_t b;
+    memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+static inline float from_single_bits(uint32_t b)
+{
+    float f;
+    memcpy(&f, &b, sizeof f);
+    return f;
+}
+
+/* The largest single below lim (lim at least 1). */
+static inline float single_below(sreal lim)
+{
+    const float f = to_single(lim);
+    return f < lim ? f : from_single_bits(single_bits(f) - 1);
+}
+
+/* Can a jittered coordinate of volume 1 along this axis round up onto the
+ * axis size itself? Bounded from above by the largest single below the
+ * loop's limit moved by the largest draw. Under the 64-bit rules this
+ * takes axes of more than 2^18 voxels and some skips; the x87 build's exact
+ * limit allows it on short axes too. The plain sampler handles such a
+ * point; the four-lane one reads a cell beyond it, so such calls take the
+ * plain walk. */
+#if HIST2_LANES
+static int face_reachable(size_t size, float skip)
+{
+    const sreal lim = axis_limit(size, skip);
+    if (!((sreal)1 < lim))
+        return 0;
+    float largest_draw = 0.0f;
+    for (int k = 0; k < 97; ++k)
+        largest_draw = ran[k] > largest_draw ? ran[k] : largest_draw;
+    const float last = single_below(lim);
+    const float moved = to_single((sreal)skip * largest_draw);
+    return (dreal)to_single((sreal)last + moved) >= (dreal)size;
+}
+#endif
+
 /* Nonzero when some axis of the grid has no point: its loop is never
  * entered, so the walk adds nothing (and makes no draws) however many rows
  * and planes the other axes would count. */
@@ -735,7 +796,9 @@ void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vo
     if (grid_is_empty(dim1, skips))
         return;
 #if HIST2_LANES
-    if (lane_fit(dim1) && lane_fit(dim2)) {
+    const int on_face = face_reachable(dim1[0], skips[0]) || face_reachable(dim1[1], skips[1]) ||
+                        face_reachable(dim1[2], skips[2]);
+    if (lane_fit(dim1) && lane_fit(dim2) && !on_face) {
         if (single_offsets(dim1) && single_offsets(dim2))
             walk_lanes<true>(mat, vol1, vol2, dim1, dim2, hist, skips);
         else
@@ -779,4 +842,73 @@ int hist2_walk_ends(const size_t *dim1, const float *skips)
         entered = entered && axis_has_point(dim1[k], skips[k]);
     }
     return 1;
+}
+
+/* Grid coordinates along one axis by the walk's own loop, counted up to
+ * cap + 1 (also returned when the coordinate stops moving).
+ *
+ * Inside one binade every coordinate is a whole number of that binade's
+ * spacing, so each rounded step is the same once one step has been taken
+ * inside it: the step depends only on the skip, and, when the skip ends
+ * exactly half-way between two spacings, on whether the coordinate is an
+ * even multiple of the spacing, which such a step leaves it. So the count
+ * strides along each binade and steps one by one only near its top and the
+ * limit: a few dozen steps for any axis. */
+static uint64_t axis_points(size_t size, float skip, uint64_t cap)
+{
+    const sreal lim = axis_limit(size, skip);
+    if (!((sreal)1 < lim))
+        return 0;
+    const uint32_t last = single_bits(single_below(lim)); /* the largest coordinate that passes */
+    uint64_t n = 0;
+    int settled = 0; /* c was reached by a step inside its binade */
+    float c = 1.0f;
+    while (c < lim) {
+        if (++n > cap)
+            return n;
+        const float next = axis_step(c, skip);
+        if (!(next > c))
+            return cap + 1;
+        const uint32_t b = single_bits(c);
+        const uint32_t top = (b | 0x7fffffu) + 1; /* the next binade's first single */
+        const int inside = single_bits(next) < top;
+        if (settled && inside) {
+            /* Coordinates c + k step for k = 1 .. m all lie below the limit,
+             * and each step to them starts at least three steps below the
+             * binade's top, so its sum cannot round into the next binade. */
+            const uint32_t step = single_bits(next) - b;
+            uint32_t m = (top - b) / step;
+            m = m > 3 ? m - 3 : 0;
+            if (last < top) {
+                const uint32_t to_last = last >= b ? (last - b) / step : 0;
+                m = to_last < m ? to_last : m;
+            }
+            if (m >= 2) {
+                n += m - 1;
+                c = from_single_bits(b + m * step);
+                continue;
+            }
+        }
+        settled = inside;
+        c = next;
+    }
+    return n;
+}
+
+unsigned long long hist2_grid_points(const size_t *dim1, const float *skips)
+{
+    const uint64_t over = (uint64_t)HIST2_MAX_POINTS + 1;
+    uint64_t counts[3];
+    for (int k = 0; k < 3; ++k) {
+        counts[k] = axis_points(dim1[k], skips[k], HIST2_MAX_POINTS);
+        if (counts[k] == 0)
+            return 0; /* an axis without a point: the walk adds nothing */
+    }
+    uint64_t total = 1;
+    for (int k = 0; k < 3; ++k) {
+        if (counts[k] > HIST2_MAX_POINTS / total)
+            return over;
+        total *= counts[k];
+    }
+    return total;
 }

@@ -21,6 +21,17 @@ void hist2(const double *mat, const unsigned char *vol1, const unsigned char *vo
  * +Inf skip ends its loop at once. */
 int hist2_walk_ends(const size_t *dim1, const float *skips);
 
+/* The most grid points a call may visit: 2^34, over a hundred samples per
+ * voxel of a 512^3 volume. Far more would keep a call busy for longer than
+ * anyone waits, and a plug-in call cannot be interrupted. */
+#define HIST2_MAX_POINTS (1ULL << 34)
+
+/* Grid points that the walk over a volume of sizes dim1 visits with these
+ * skips, by the walk's own rule: the product of the axes' counts, 0 when
+ * an axis has none. A count above HIST2_MAX_POINTS, and a walk that never
+ * ends, give HIST2_MAX_POINTS + 1. */
+unsigned long long hist2_grid_points(const size_t *dim1, const float *skips);
+
 #ifdef __cplusplus
 }
 #endif

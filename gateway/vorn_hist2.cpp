@@ -57,8 +57,10 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[])
             skips[k] = (float)s[k];
     }
     /* Zero, negative, or too small to move a coordinate: the walk would
-     * never end (this holds for the default skips on very long axes too). */
-    if (!hist2_walk_ends(dim1, skips))
+     * never end (this holds for the default skips on very long axes too).
+     * Or so small that the grid has more points than a call may visit: it
+     * would run for days, and a plug-in call cannot be interrupted. */
+    if (!hist2_walk_ends(dim1, skips) || hist2_grid_points(dim1, skips) > HIST2_MAX_POINTS)
         mexErrMsgTxt("Invalid skips.");
 
     plhs[0] = mxCreateDoubleMatrix(256, 256, mxREAL);

@@ -115,7 +115,7 @@ static bool inside(float t, size_t size)
 #endif
 }
 
-static float jitter(float g, float skip, float r)
+float ref_jitter(float g, float skip, float r)
 {
 #if TEST_X87
     return store_single((unit)g + (unit)skip * r);
@@ -137,9 +137,9 @@ void ref_hist2(const double *mat, const unsigned char *vol1, const unsigned char
         for (size_t b = 0; b < ys.size(); b++)
             for (size_t a = 0; a < xs.size(); a++) {
                 n++;
-                const float jx = jitter(xs[a], skips[0], ref_ran[(3 * n - 2) % 97]);
-                const float jy = jitter(ys[b], skips[1], ref_ran[(3 * n - 1) % 97]);
-                const float jz = jitter(zs[c], skips[2], ref_ran[(3 * n) % 97]);
+                const float jx = ref_jitter(xs[a], skips[0], ref_ran[(3 * n - 2) % 97]);
+                const float jy = ref_jitter(ys[b], skips[1], ref_ran[(3 * n - 1) % 97]);
+                const float jz = ref_jitter(zs[c], skips[2], ref_ran[(3 * n) % 97]);
                 const float tx = map_row(mat, 0, jx, jy, jz);
                 const float ty = map_row(mat, 1, jx, jy, jz);
                 const float tz = map_row(mat, 2, jx, jy, jz);

@@ -23,6 +23,9 @@ float ref_samp(const size_t *dim, const unsigned char *vol, float x, float y, fl
 /* Grid coordinates along one axis of the given size and skip. */
 std::vector<float> ref_axis(size_t size, float skip);
 
+/* A grid coordinate moved by its skip times the draw r. */
+float ref_jitter(float g, float skip, float r);
+
 void ref_hist2(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
                const size_t *dim1, const size_t *dim2, double *hist, const float *skips);
 
