@@ -13,15 +13,6 @@
 
 namespace {
 
-/* The largest draw: with it the jitter moves a coordinate furthest. */
-float largest_draw()
-{
-    float r = 0.0f;
-    for (int k = 0; k < 97; k++)
-        r = ref_ran[k] > r ? ref_ran[k] : r;
-    return r;
-}
-
 /* Where the last grid point of an axis lands: along axis `axis` of a grid
  * whose other two axes have one point each, grid point k draws
  * ref_ran[(3k + 1 + axis) % 97]. Returns the largest jittered coordinate of
@@ -38,6 +29,15 @@ float last_jitter(size_t size, float skip, int axis)
 }
 
 #if !TEST_X87
+/* The largest draw: with it the jitter moves a coordinate furthest. */
+float largest_draw()
+{
+    float r = 0.0f;
+    for (int k = 0; k < 97; k++)
+        r = ref_ran[k] > r ? ref_ran[k] : r;
+    return r;
+}
+
 /* 64-bit rules: the largest single below the limit size - skip (rounded to
  * single), moved by the largest jitter product, stays below the size. */
 bool stays_below(size_t size, float skip, float r)
