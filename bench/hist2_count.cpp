@@ -1,5 +1,6 @@
-/* One call of the shipped core or of the reference walk on a phantom pair
- * (rigid map), for counting instructions per grid point under callgrind:
+/* One call of the shipped core or of the plain walk (the core built with
+ * HIST2_PLAIN_WALK) on a phantom pair (rigid map), for counting
+ * instructions per grid point under callgrind:
  *   valgrind --tool=callgrind hist2_count shipped|plain [skip]
  */
 #include <stdio.h>

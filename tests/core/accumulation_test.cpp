@@ -58,27 +58,22 @@ TEST(Accumulate, TwoCallsAddUp)
     EXPECT_TRUE(same_bits(g, twice));
 }
 
-/* One grid point, (1, 1, 1), jittered by ran[1], ran[2], ran[3]; both
- * volumes are the same, so both samples are equal. */
+/* One grid point, (1, 1, 1), jittered by ran[1], ran[2], ran[3] to
+ * (1.891183, 1.488144, 1.992646); both volumes are the same, so both
+ * samples are equal: 11.28943, in row 11 and column 11. */
 TEST(Accumulate, IndexVolumeOnePoint)
 {
     double mat[16];
     identity(mat);
     const Volume v = index_volume(3, 3, 3);
-    const float jx = to_float(1.0f + ref_ran[1]), jy = to_float(1.0f + ref_ran[2]), jz = to_float(1.0f + ref_ran[3]);
-    char text[64];
-    snprintf(text, sizeof text, "%.7g %.7g %.7g", jx, jy, jz);
-    EXPECT_EQ(std::string(text), "1.891183 1.488144 1.992646");
-
-    const float w = ref_samp(v.dim, v.voxels.data(), jx, jy, jz);
-    snprintf(text, sizeof text, "%.7g", w);
-    EXPECT_EQ(std::string(text), "11.28943");
-    const float frac = w - 11.0f;
-    Hist want(65536, 0.0);
-    want[11 + 256 * 11] = lower_share(frac);
-    want[12 + 256 * 11] = frac;
     const Hist h = run(mat, v, v);
-    EXPECT_TRUE(same_bits(h, want));
+    const OnePoint p = read_one_point(h);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.row, 11);
+    EXPECT_EQ(p.col, 11);
+    char text[64];
+    snprintf(text, sizeof text, "%.7g", p.w);
+    EXPECT_EQ(std::string(text), "11.28943");
     EXPECT_EQ(h[11 + 256 * 11] + h[12 + 256 * 11], 1.0);
 #if !TEST_X87
     snprintf(text, sizeof text, "%.6f %.6f", h[11 + 256 * 11], h[12 + 256 * 11]);
@@ -168,14 +163,22 @@ TEST(Accumulate, Volume1ValueRoundsHalvesUp)
     }
 }
 
-/* For w below one half, 1 - w in single differs from the exact share that
- * the x87 build keeps; read_one_point checks the share of this build. */
+/* For w below one half the share 1 - w formed in single (the 64-bit rule)
+ * differs from the exact one that the x87 build keeps. Volume 2's value at
+ * (1.3, 1.6, 1) is w = 0.119999975 (3DF5C28C) in every build. */
 TEST(Accumulate, ShareBelowOneHalf)
 {
-    const Volume v2 = listed(2, 2, 2, {0, 1, 0, 0, 0, 0, 0, 0});
-    const float w = probe(v2, 1.3f, 1.6f, 1);
-    ASSERT_LT(w, 0.5f);
-    EXPECT_NE(bits((double)to_float(1.0f - w)), bits((double)(1.0L - w)));
+    double mat[16];
+    translation(mat, 1.3, 1.6, 1);
+    const Hist h = run(mat, filled(3, 3, 3, 0), listed(2, 2, 2, {0, 1, 0, 0, 0, 0, 0, 0}));
+    Hist want(65536, 0.0);
+    want[1] = (double)0.119999975f; /* frac = w, in row 1 */
+#if TEST_X87
+    want[0] = ldexp(0x1C28F5D, -25); /* 1 - w exactly */
+#else
+    want[0] = ldexp(0x1C28F5C, -25); /* 1 - w rounded to single */
+#endif
+    EXPECT_TRUE(same_bits(h, want));
 }
 
 /* Beside a tie: with the x87 unit at 64-bit precision a mapped coordinate or

@@ -80,20 +80,20 @@ float sample_at_point(const Volume &v1, int gx, int gy, int gz)
     return p.w;
 }
 
-/* Entry k (0, 1, 2 for x, y, z) of the draws of grid point n. */
-float draw(int n, int k)
+/* The same sample for a point that drew the entries qx, qy and qz. */
+float sample_for_entries(int gx, int gy, int gz, int qx, int qy, int qz)
 {
-    return ref_ran[((3 * n - 2 + k) % 97 + 97) % 97];
+    const Volume v2 = listed(2, 2, 2, {3, 50, 7, 90, 20, 160, 200, 255});
+    const float jx = to_float((float)gx + ref_ran[qx]);
+    const float jy = to_float((float)gy + ref_ran[qy]);
+    const float jz = to_float((float)gz + ref_ran[qz]);
+    return probe(v2, jx - (float)(gx - 1), jy - (float)(gy - 1), jz - (float)(gz - 1));
 }
 
 /* The same sample for a point that drew the entries of grid point n. */
 float sample_for_draws(int gx, int gy, int gz, int n)
 {
-    const Volume v2 = listed(2, 2, 2, {3, 50, 7, 90, 20, 160, 200, 255});
-    const float jx = to_float((float)gx + ref_ran[(3 * n + 95) % 97]);
-    const float jy = to_float((float)gy + ref_ran[(3 * n + 96) % 97]);
-    const float jz = to_float((float)gz + draw(n, 2));
-    return probe(v2, jx - (float)(gx - 1), jy - (float)(gy - 1), jz - (float)(gz - 1));
+    return sample_for_entries(gx, gy, gz, (3 * n + 95) % 97, (3 * n + 96) % 97, (3 * n + 97) % 97);
 }
 
 void expect_draws(const Volume &v1, int gx, int gy, int gz, int n)
@@ -117,12 +117,12 @@ TEST(Walk, OrderAndDraws)
                 expect_draws(small, gx, gy, gz, ++n);
 
     /* 12x12x3: a hundred points in one slice, rows of ten. Point 33 draws
-     * entry 0 first, point 98 draws entries 1, 2, 3 again. */
+     * entries 0, 1, 2; point 98 draws entries 1, 2, 3 again, as point 1. */
     const Volume wide = filled(12, 12, 3, 0);
-    EXPECT_EQ((3 * 33 - 2) % 97, 0);
     expect_draws(wide, 3, 4, 1, 33);
     expect_draws(wide, 8, 10, 1, 98);
-    EXPECT_EQ(bits(sample_for_draws(8, 10, 1, 98)), bits(sample_for_draws(8, 10, 1, 1)));
+    EXPECT_EQ(bits(sample_at_point(wide, 3, 4, 1)), bits(sample_for_entries(3, 4, 1, 0, 1, 2)));
+    EXPECT_EQ(bits(sample_at_point(wide, 8, 10, 1)), bits(sample_for_entries(8, 10, 1, 1, 2, 3)));
 }
 
 /* Skips that leave one axis without a grid point: nothing is added, and the

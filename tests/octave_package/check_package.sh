@@ -73,6 +73,8 @@ same octave_package/INDEX INDEX
 same octave_package/Makefile src/Makefile
 same core/hist2.cpp src/core/hist2.cpp
 same core/hist2.h src/core/hist2.h
+same core/lanes.h src/core/lanes.h
+same core/lanes_sse2.h src/core/lanes_sse2.h
 same gateway/vorn_hist2.cpp src/gateway/vorn_hist2.cpp
 for f in "$src"/registration/*.m; do
     same "registration/$(basename "$f")" "inst/$(basename "$f")"

@@ -1,17 +1,24 @@
-/* The shipped core against the reference walk, bit for bit, over seeded
- * random cases: unequal sizes, affine maps that send part of volume 1
- * outside volume 2, whole and fractional skips, NaN and infinite matrix
- * elements, and histograms that already hold values. */
+/* The core's walks against the reference walk, bit for bit: the shipped
+ * core (the four-lane walk wherever the volumes fit it) and the core built
+ * with the plain walk alone, over seeded random cases (unequal sizes,
+ * affine maps that send part of volume 1 outside volume 2, whole and
+ * fractional skips, NaN and infinite matrix elements, histograms that
+ * already hold values), and over the shapes that the four-lane walk treats
+ * apart: row tails, long rows, uniform blocks and large voxel offsets. */
 #include <gtest/gtest.h>
+
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <vector>
 
 #include "hist2.h"
 #include "hist2_plain.h"
+#include "reference.h"
 
 namespace {
 
@@ -106,28 +113,33 @@ long first_difference(const std::vector<double> &a, const std::vector<double> &b
     return -1;
 }
 
-long run_both(const case_data &c, std::vector<double> *shipped)
+typedef void walk_fn(const double *, const unsigned char *, const unsigned char *, const size_t *,
+                     const size_t *, double *, const float *);
+
+/* walk and the reference on the case; the first element that differs, or
+ * -1. The walk's histogram is left in *got. */
+long run_both(const case_data &c, std::vector<double> *got, walk_fn *walk = hist2)
 {
-    static std::vector<double> plain;
-    *shipped = c.start;
-    plain = c.start;
-    hist2(c.mat, c.vol1.data(), c.vol2.data(), c.dim1, c.dim2, shipped->data(), c.skips);
-    hist2_plain(c.mat, c.vol1.data(), c.vol2.data(), c.dim1, c.dim2, plain.data(), c.skips);
-    return first_difference(*shipped, plain);
+    static std::vector<double> want;
+    *got = c.start;
+    want = c.start;
+    walk(c.mat, c.vol1.data(), c.vol2.data(), c.dim1, c.dim2, got->data(), c.skips);
+    ref_hist2(c.mat, c.vol1.data(), c.vol2.data(), c.dim1, c.dim2, want.data(), c.skips);
+    return first_difference(*got, want);
 }
 
-TEST(LanesMatchPlain, SeededRandomCases)
+void seeded_random_cases(walk_fn *walk)
 {
     int walked = 0, added = 0;
-    std::vector<double> shipped;
+    std::vector<double> got;
     for (unsigned seed = 1; seed <= 3000; ++seed) {
         const case_data c = random_case(seed);
         if (!hist2_walk_ends(c.dim1, c.skips))
             continue;
-        const long diff = run_both(c, &shipped);
+        const long diff = run_both(c, &got, walk);
         ASSERT_EQ(diff, -1) << "seed " << seed;
         ++walked;
-        added += first_difference(shipped, c.start) >= 0;
+        added += first_difference(got, c.start) >= 0;
     }
     /* The cases must reach the sampling, not only empty walks. */
     printf("%d cases walked, %d added to the histogram\n", walked, added);
@@ -135,9 +147,21 @@ TEST(LanesMatchPlain, SeededRandomCases)
     EXPECT_GT(added, 1500);
 }
 
+TEST(LanesMatchReference, SeededRandomCases)
+{
+    seeded_random_cases(hist2);
+}
+
+/* The plain walk, which the shipped core takes for volumes beyond 32-bit
+ * offsets, on the same cases. */
+TEST(PlainMatchesReference, SeededRandomCases)
+{
+    seeded_random_cases(hist2_plain);
+}
+
 /* Long rows of every length modulo 4, with the jitter table wrapping at
  * every position, on a map that cuts each row at a different place. */
-TEST(LanesMatchPlain, RowTailsAndCutRows)
+TEST(LanesMatchReference, RowTailsAndCutRows)
 {
     rng r(77);
     for (size_t d0 = 3; d0 <= 40; ++d0) {
@@ -152,16 +176,16 @@ TEST(LanesMatchPlain, RowTailsAndCutRows)
         c.skips[0] = d0 % 3 ? 1.0f : 0.7f;
         c.skips[1] = c.skips[2] = 1.0f;
         c.start.assign(65536, 0.0);
-        std::vector<double> shipped;
-        ASSERT_EQ(run_both(c, &shipped), -1) << "d0 " << d0;
-        EXPECT_GE(first_difference(shipped, c.start), 0) << "d0 " << d0;
+        std::vector<double> got;
+        ASSERT_EQ(run_both(c, &got), -1) << "d0 " << d0;
+        EXPECT_GE(first_difference(got, c.start), 0) << "d0 " << d0;
     }
 }
 
 /* Rows longer than the walk keeps at once (1024 points), walked a segment
  * at a time: lengths either side of one and several segments, whole and
  * fractional skips, on a map that leaves part of each row outside. */
-TEST(LanesMatchPlain, RowsLongerThanOneSegment)
+TEST(LanesMatchReference, RowsLongerThanOneSegment)
 {
     rng r(13);
     const size_t lengths[] = {1025, 1026, 1027, 2050, 3001};
@@ -179,16 +203,16 @@ TEST(LanesMatchPlain, RowsLongerThanOneSegment)
             c.skips[0] = sx;
             c.skips[1] = c.skips[2] = 1.0f;
             c.start.assign(65536, 0.0);
-            std::vector<double> shipped;
-            ASSERT_EQ(run_both(c, &shipped), -1) << "d0 " << d0 << " skip " << sx;
-            EXPECT_GE(first_difference(shipped, c.start), 0) << "d0 " << d0 << " skip " << sx;
+            std::vector<double> got;
+            ASSERT_EQ(run_both(c, &got), -1) << "d0 " << d0 << " skip " << sx;
+            EXPECT_GE(first_difference(got, c.start), 0) << "d0 " << d0 << " skip " << sx;
         }
 }
 
 /* Volume 2 just below and just above 2^24 voxel offsets in all: below, the
  * cells' offsets are formed in single, above in 32-bit integers. Points
  * land deep in the volume, at offsets of several million. */
-TEST(LanesMatchPlain, OffsetsEitherSideOfSingleRange)
+TEST(LanesMatchReference, OffsetsEitherSideOfSingleRange)
 {
     rng r(91);
     const size_t rows[2] = {2047, 2048};
@@ -206,9 +230,9 @@ TEST(LanesMatchPlain, OffsetsEitherSideOfSingleRange)
         c.skips[0] = 0.75f;
         c.skips[1] = c.skips[2] = 1.0f;
         c.start.assign(65536, 0.0);
-        std::vector<double> shipped;
-        ASSERT_EQ(run_both(c, &shipped), -1) << "rows " << d1;
-        EXPECT_GE(first_difference(shipped, c.start), 0) << "rows " << d1;
+        std::vector<double> got;
+        ASSERT_EQ(run_both(c, &got), -1) << "rows " << d1;
+        EXPECT_GE(first_difference(got, c.start), 0) << "rows " << d1;
     }
 }
 
@@ -217,7 +241,7 @@ TEST(LanesMatchPlain, OffsetsEitherSideOfSingleRange)
  * rows from 0 to the last (255, whose second share is not added), on a
  * histogram that already holds values, and on many thin planes, each making
  * its own jittered z entries. */
-TEST(LanesMatchPlain, UniformBlocksAndThinPlanes)
+TEST(LanesMatchReference, UniformBlocksAndThinPlanes)
 {
     const unsigned char values[] = {0, 1, 128, 254, 255};
     const size_t dim1[3] = {37, 9, 40}, dim2[3] = {41, 12, 44};
@@ -240,10 +264,135 @@ TEST(LanesMatchPlain, UniformBlocksAndThinPlanes)
                 for (int n = 0; n < 300; ++n)
                     c.start[r.below(65536)] = r.uniform(0, 1e3);
                 c.start[b + 256 * a] = 0.1; /* the cell the blocks add to */
-                std::vector<double> shipped;
-                ASSERT_EQ(run_both(c, &shipped), -1) << (int)a << " " << (int)b << " skips " << sk[0];
-                EXPECT_GT(shipped[b + 256 * a], 1000.0);
+                std::vector<double> got;
+                ASSERT_EQ(run_both(c, &got), -1) << (int)a << " " << (int)b << " skips " << sk[0];
+                EXPECT_GT(got[b + 256 * a], 1000.0);
             }
+}
+
+/* A lazily mapped volume, zero where nothing was written: only the pages a
+ * test writes or reads cost anything, so volumes of gigabytes are cheap. */
+struct lazy_volume {
+    size_t dim[3];
+    size_t bytes;
+    unsigned char *vox;
+    lazy_volume(size_t d0, size_t d1, size_t d2) : dim{d0, d1, d2}, bytes(d0 * d1 * d2)
+    {
+        void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        vox = p == MAP_FAILED ? nullptr : static_cast<unsigned char *>(p);
+    }
+    ~lazy_volume()
+    {
+        if (vox)
+            munmap(vox, bytes);
+    }
+    lazy_volume(const lazy_volume &) = delete;
+    lazy_volume &operator=(const lazy_volume &) = delete;
+
+    /* Noise in the planes from 1-based z0 to z1. */
+    void fill_planes(size_t z0, size_t z1, rng &r)
+    {
+        const size_t plane = dim[0] * dim[1];
+        for (size_t n = (z0 - 1) * plane; n < z1 * plane; ++n)
+            vox[n] = (unsigned char)r.next();
+    }
+};
+
+/* walk and the reference on volumes given as pointers and sizes; true when
+ * both histograms are equal bit for bit. got receives the walk's. */
+bool walks_match(walk_fn *walk, const double *mat, const unsigned char *vol1, const size_t *dim1,
+                 const unsigned char *vol2, const size_t *dim2, const float *skips, std::vector<double> *got)
+{
+    std::vector<double> want(65536, 0.0);
+    got->assign(65536, 0.0);
+    walk(mat, vol1, vol2, dim1, dim2, got->data(), skips);
+    ref_hist2(mat, vol1, vol2, dim1, dim2, want.data(), skips);
+    return first_difference(*got, want) == -1;
+}
+
+/* The sum of the histogram and the number of its columns past column 0
+ * that hold weight: many points accepted, and voxels other than zeros read. */
+double total(const std::vector<double> &h, int *columns)
+{
+    double sum = 0;
+    *columns = 0;
+    for (int j = 0; j < 256; ++j) {
+        double col = 0;
+        for (int i = 0; i < 256; ++i)
+            col += h[i + 256 * j];
+        sum += col;
+        *columns += j > 0 && col > 0;
+    }
+    return sum;
+}
+
+/* Voxel offsets from 2^31 to 2^32, which the four-lane walk holds in 32-bit
+ * lanes as unsigned numbers: cells deep in volume 2, then in volume 1 (its
+ * z draws spread the points over the whole volume, half of them past
+ * 2^31). Past 2^32 voxels the shipped core takes the plain walk and its
+ * 64-bit offsets. */
+TEST(LanesMatchReference, OffsetsBeyond2To31)
+{
+    rng r(2031);
+    std::vector<double> got;
+    int columns;
+
+    /* Volume 2 of 256 x 256 x 65000 (2^32 - 36 million voxels); the map
+     * sends volume 1 to its last planes. */
+    {
+        lazy_volume v2(256, 256, 65000);
+        ASSERT_NE(v2.vox, nullptr);
+        v2.fill_planes(64985, 65000, r);
+        const size_t dim1[3] = {40, 30, 8};
+        std::vector<unsigned char> vol1(dim1[0] * dim1[1] * dim1[2]);
+        for (unsigned char &v : vol1)
+            v = (unsigned char)r.next();
+        const double mat[16] = {0.9, 0.02, 0, 0, 0.05, 1, 0, 0, 0, 0.01, 1, 0, 10.5, 5.25, 64986.5, 1};
+        const float skips[3] = {1, 1, 1};
+        ASSERT_TRUE(walks_match(hist2, mat, vol1.data(), dim1, v2.vox, v2.dim, skips, &got));
+        EXPECT_NEAR(total(got, &columns), 38.0 * 28 * 6, 1e-6);
+        EXPECT_GT(columns, 100);
+    }
+
+    /* Volume 1 of 16 x 16 x 16700000 (4.27e9 voxels), one plane of grid
+     * points whose z draws reach from plane 1 to the last; the planes they
+     * read are filled. Volume 2 is small, the map squeezes z into it. */
+    {
+        lazy_volume v1(16, 16, 16700000);
+        ASSERT_NE(v1.vox, nullptr);
+        const float sz = 16699990.0f;
+        for (int q = 0; q < 97; ++q) {
+            const float jz = 1.0f + sz * ref_ran[q];
+            v1.fill_planes((size_t)jz, (size_t)jz + 1, r);
+        }
+        const size_t dim2[3] = {20, 20, 14};
+        std::vector<unsigned char> vol2(dim2[0] * dim2[1] * dim2[2]);
+        for (unsigned char &v : vol2)
+            v = (unsigned char)r.next();
+        const double mat[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 6e-7, 0, 0.5, 0.25, 1.5, 1};
+        const float skips[3] = {1, 1, sz};
+        ASSERT_TRUE(walks_match(hist2, mat, v1.vox, v1.dim, vol2.data(), dim2, skips, &got));
+        EXPECT_NEAR(total(got, &columns), 14.0 * 14, 1e-6);
+        EXPECT_GT(columns, 50);
+    }
+
+    /* Past 2^32 voxels: 256 x 256 x 70000, cells in the last planes, in
+     * the shipped core and in the plain walk. */
+    {
+        lazy_volume v2(256, 256, 70000);
+        ASSERT_NE(v2.vox, nullptr);
+        v2.fill_planes(69985, 70000, r);
+        const size_t dim1[3] = {40, 30, 8};
+        std::vector<unsigned char> vol1(dim1[0] * dim1[1] * dim1[2]);
+        for (unsigned char &v : vol1)
+            v = (unsigned char)r.next();
+        const double mat[16] = {0.9, 0.02, 0, 0, 0.05, 1, 0, 0, 0, 0.01, 1, 0, 10.5, 5.25, 69986.5, 1};
+        const float skips[3] = {1, 1, 1};
+        ASSERT_TRUE(walks_match(hist2, mat, vol1.data(), dim1, v2.vox, v2.dim, skips, &got));
+        EXPECT_NEAR(total(got, &columns), 38.0 * 28 * 6, 1e-6);
+        EXPECT_GT(columns, 100);
+        ASSERT_TRUE(walks_match(hist2_plain, mat, vol1.data(), dim1, v2.vox, v2.dim, skips, &got));
+    }
 }
 
 } // namespace
