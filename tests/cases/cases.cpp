@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "face_cases.h"
+
 #define HIST_SIZE 65536
 
 static int passed;
@@ -552,6 +554,93 @@ static void numeric_cases(th_entry entry, int x87, double *hist, double *other)
     th_free(identity);
 }
 
+
+/* Grids of more than 2^34 points are refused at once: such a call would
+ * run for days and cannot be interrupted. */
+static void cap_cases(th_entry entry)
+{
+    mxArray *mat = make_identity();
+    {
+        /* About 2 x 10^17 points: every step moves the coordinate. */
+        mxArray *vol = make_filled(64, 64, 48, 7);
+        mxArray *tiny = make_skips(1e-4, 1e-4, 1e-4);
+        const mxArray *a[4] = {vol, vol, mat, tiny};
+        expect_error(entry, "skips 1e-4 on 64x64x48", 1, 4, a, "Invalid skips.");
+        /* One axis alone past the cap, the others with one point each. */
+        mxArray *s = make_skips(1, 1, 1e-4);
+        mxArray *tall = make_filled(3, 3, 1800000, 0);
+        const mxArray *b[4] = {tall, vol, mat, s};
+        expect_error(entry, "skip 1e-4 on 1800000 planes", 1, 4, b, "Invalid skips.");
+        th_free(tall);
+        th_free(s);
+        th_free(tiny);
+        th_free(vol);
+    }
+    if (sizeof(size_t) >= 8) {
+        /* Three arguments on 4098 x 4098 x 1027 voxels: 2^34 + 2^24 points
+         * at the default skips. The voxels are never read: a 1-byte stand-in. */
+        static unsigned char stand_in;
+        const size_t over[3] = {4098, 4098, 1027};
+        mxArray *big = th_wrap_uint8(3, over, &stand_in);
+        mxArray *small = make_filled(4, 4, 4, 0);
+        const mxArray *a[3] = {big, small, mat};
+        expect_error(entry, "default skips on 4098x4098x1027", 1, 3, a, "Invalid skips.");
+        th_free(big);
+        th_free(small);
+    }
+    th_free(mat);
+}
+
+/* Grid points along one axis by the walk's rule on this build. */
+static size_t axis_count(size_t size, float skip, int x87)
+{
+    size_t n = 0;
+    if (x87) {
+        const long double limit = (long double)size - skip;
+        for (volatile float c = 1.0f; (long double)c < limit; c = (float)((long double)c + skip))
+            ++n;
+    } else {
+        const volatile float limit = (float)size - skip;
+        for (volatile float c = 1.0f; c < limit; c = c + skip)
+            ++n;
+    }
+    return n;
+}
+
+/* Calls whose jitter lands on volume 1's far face, with volume 1's data
+ * ending against a no-access page: the sampler must read nothing past it.
+ * Volume 1 holds 128 and volume 2 64 everywhere, so that every sample is
+ * exact on every build and each point adds exactly 1 to element (64, 128). */
+static void face_cases_run(th_entry entry, int x87, double *hist)
+{
+    mxArray *mat = make_identity();
+    for (int n = 0; n < face_case_count; ++n) {
+        size_t dim1[3], dim2[3];
+        float skips[3];
+        face_case_shape(face_cases[n], dim1, dim2, skips);
+        const size_t count = dim1[0] * dim1[1] * dim1[2];
+        guarded_block block = guarded_alloc(count);
+        memset(block.data, 128, count);
+        mxArray *v1 = th_wrap_uint8(3, dim1, block.data);
+        mxArray *v2 = make_filled(dim2[0], dim2[1], dim2[2], 64);
+        mxArray *s = make_skips(skips[0], skips[1], skips[2]);
+        const mxArray *a[4] = {v1, v2, mat, s};
+        char name[64];
+        snprintf(name, sizeof name, "face case %d (axis %d, size %lu)", n, face_cases[n].axis,
+                 (unsigned long)face_cases[n].size);
+        if (run(entry, name, 4, a, hist)) {
+            const double points = (double)(axis_count(dim1[0], skips[0], x87) * axis_count(dim1[1], skips[1], x87) *
+                                           axis_count(dim1[2], skips[2], x87));
+            expect_one(name, hist, 64 + 256 * 128, points);
+        }
+        th_free(s);
+        th_free(v2);
+        th_free(v1);
+        guarded_free(block);
+    }
+    th_free(mat);
+}
+
 int run_gateway_cases(th_entry entry, int x87)
 {
     passed = 0;
@@ -561,7 +650,9 @@ int run_gateway_cases(th_entry entry, int x87)
     if (!hist || !other)
         abort();
     message_cases(entry);
+    cap_cases(entry);
     accepted_cases(entry, hist);
+    face_cases_run(entry, x87, hist);
     numeric_cases(entry, x87, hist, other);
     free(hist);
     free(other);
