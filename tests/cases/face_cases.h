@@ -37,7 +37,7 @@ static const face_case face_cases[] = {
     {0, 7, 7.74860382e-07f, 1, 0},
     {0, 11, 1.66893005e-06f, 1, 0},
     {0, 44, 7.15255737e-06f, 1, 0},
-    {2, 1048577, 1.26171875f, 0, 1},
+    {2, 1048577, 1.26171875f, 1, 1},
 };
 static const int face_case_count = (int)(sizeof face_cases / sizeof face_cases[0]);
 
