@@ -27,8 +27,8 @@ function varargout = vorn_hist2(varargin)
 %                 3x1): the grid steps along the first, second and third
 %                 axes of VOL1, in voxels. Default [1 1 1]. Each step is
 %                 rounded to single precision; fractional steps are
-%                 allowed. A NaN or Inf step leaves no grid point (H is all
-%                 zero).
+%                 allowed. A NaN or +Inf step leaves no grid point (H is
+%                 all zero); -Inf, like any negative step, is refused.
 %
 %   Result
 %     H           256x256 double matrix. H(i+1, j+1) holds the weight
@@ -56,7 +56,13 @@ function varargout = vorn_hist2(varargin)
 %                                3 elements, or a step is zero, negative,
 %                                or too small to move the grid along VOL1
 %                                (1e-9; also 1, the default, on an axis
-%                                of more than 2^24 + 2 voxels)
+%                                of more than 2^24 + 2 voxels, or 2^24 + 1
+%                                on 32-bit Windows), or the grid would
+%                                have more than 2^34 points (steps of 1e-4
+%                                on a 64x64x48 VOL1; the default steps on
+%                                a VOL1 of more than 2^34 voxels). A call
+%                                cannot be interrupted, so it is refused
+%                                at once rather than run for days.
 %   The arguments are tested in this order; the first failure reports.
 %
 %   Example
@@ -113,6 +119,8 @@ error('vorn_hist2:noPlugin', '%s', msg);
 %!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, single([1 1 1]))
 %!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, [1 0 1])
 %!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, [1 1 -2])
+%!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(z, z, id, [1 1 -Inf])
+%!error <^(vorn_hist2: )?Invalid skips\.$> vorn_hist2(zeros(64, 64, 48, 'uint8'), z, id, [1e-4 1e-4 1e-4])
 %
 % Constant volumes: the 8 x 8 x 8 grid points of a 10 x 10 x 10 volume all
 % count in the one bin of the constant; a volume 2 of 5 x 5 x 5 takes the

@@ -539,6 +539,16 @@ static void numeric_cases(th_entry entry, int x87, double *hist, double *other)
             expect_one("axis of 2^24 + 2", hist, 0, 2);
         }
         th_free(v1);
+        /* One voxel less is accepted by both, one more refused by both. */
+        mxArray *shorter = make3(TH_UINT8, long_axis - 1, 3, 3, 0);
+        const mxArray *d[3] = {shorter, v2, identity};
+        if (run(entry, "axis of 2^24 + 1", 3, d, hist))
+            expect_one("axis of 2^24 + 1", hist, 0, 2);
+        th_free(shorter);
+        mxArray *odd = make3(TH_UINT8, long_axis + 1, 3, 3, 0);
+        const mxArray *e[3] = {odd, v2, identity};
+        expect_error(entry, "axis of 2^24 + 3", 1, 3, e, "Invalid skips.");
+        th_free(odd);
         mxArray *longer = make3(TH_UINT8, long_axis + 2, 3, 3, 0);
         const mxArray *b[3] = {longer, v2, identity};
         expect_error(entry, "axis of 2^24 + 4", 1, 3, b, "Invalid skips.");

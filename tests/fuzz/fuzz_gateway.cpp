@@ -14,6 +14,12 @@
  * per grid point. Inputs whose walk would visit more than max_points grid
  * points are skipped; a walk that would never end must be refused by the
  * entry point (otherwise the fuzzer's timeout reports it).
+ *
+ * The same source builds the x87 target (i386, x87 arithmetic), whose
+ * grid follows the x87 build's rule: there the jitter can round a point onto
+ * volume 1's far face on short axes. Inputs favour such boundaries on both
+ * targets: axes of 2 to 64 voxels, skips of a few spacings of singles, and
+ * translations just inside or outside volume 2's faces.
  */
 #include <math.h>
 #include <stdint.h>
@@ -24,7 +30,14 @@
 #include "mex.h"
 #include "testhost.h"
 
+#if defined(__i386__) && !defined(__SSE_MATH__)
+#define FUZZ_X87 1
+/* Reaching a face of a short axis takes some 10^5 points on one axis. */
+static const size_t max_points = 400000;
+#else
+#define FUZZ_X87 0
 static const size_t max_points = 100000;
+#endif
 static const size_t max_bytes = 1 << 20;
 
 /* Calls counted for the summary printed at exit. */
@@ -60,6 +73,7 @@ static double next_double(reader *r, double first)
     static const double special[] = {
         0.0, 1.0, 2.0, 0.5, 0.1, 1.7, 2.6, 3.0, -1.0, -0.5, 4.0, 5.0, 0.999, 1e-6, 1e-9,
         1e-50, 1e308, -1e308, INFINITY, -INFINITY, NAN, 255.0, 1e6, 16777216.0, 0.45,
+        0.99999994, 1.0000001, 2.9999998, 3.0000002, -5.9604645e-8, 1e-5, 1.475e-5, 4.4703484e-7,
     };
     const unsigned n = sizeof special / sizeof special[0];
     const unsigned b = next_byte(r);
@@ -67,8 +81,15 @@ static double next_double(reader *r, double first)
         return first;
     if (b <= n)
         return special[b - 1];
-    if (b < 240)
+    if (b < 208)
         return (double)(b - n) / 16.0 - 4.0;
+    if (b < 240) {
+        /* A few spacings of singles at coordinates 2 to 64 (or much
+         * finer): the skips whose last grid point ends closest to the
+         * limit. */
+        const unsigned steps = next_byte(r);
+        return ldexp(1.0 + steps / 32.0, -(int)(17 + (b - 208) % 16));
+    }
     return next_raw_double(r);
 }
 
@@ -76,7 +97,9 @@ static size_t next_size(reader *r, size_t first)
 {
     static const size_t sizes[] = {3, 4, 5, 10, 0, 1, 2, 7, 16, 33, 64, 100, 255, 1000, 6, 12};
     const unsigned b = next_byte(r);
-    return b == 0 ? first : sizes[b % (sizeof sizes / sizeof sizes[0])];
+    if (b == 0)
+        return first;
+    return b < 128 ? sizes[b % (sizeof sizes / sizeof sizes[0])] : 2 + b % 63;
 }
 
 static size_t element_count(size_t ndim, const size_t *dims)
@@ -158,16 +181,21 @@ static mxArray *next_array(reader *r, int slot)
 }
 
 /* Grid points along one axis, by the walk's own rule: the limit is the size
- * in single minus the skip, the coordinate a running single-precision sum.
- * Stops past max_points; SIZE_MAX when the coordinate stops moving. */
+ * in single (exact on x87) minus the skip, the coordinate a running
+ * single-precision sum. Stops past max_points; SIZE_MAX when the
+ * coordinate stops moving. */
 static size_t axis_points(size_t size, float skip)
 {
+#if FUZZ_X87
+    const long double limit = (long double)size - skip;
+#else
     const float limit = (float)size - skip;
+#endif
     size_t n = 0;
-    for (float c = 1.0f; c < limit;) {
+    for (volatile float c = 1.0f; c < limit;) {
         if (++n > max_points)
             return n;
-        const float next = c + skip;
+        const volatile float next = c + skip;
         if (!(next > c))
             return SIZE_MAX;
         c = next;

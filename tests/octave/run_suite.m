@@ -256,6 +256,9 @@ try
   expect_error('skip -Inf', @() vorn_hist2(z10, z10, id, [-Inf 1 1]), 'Invalid skips.');
   expect_error('skip 1e-9', @() vorn_hist2(z10, z10, id, [1 1e-9 1]), 'Invalid skips.');
   expect_error('skip rounding to single 0', @() vorn_hist2(z10, z10, id, [1e-50 1 1]), 'Invalid skips.');
+  % Skips that do end, but over more grid points than a call may visit:
+  % about 2e17 here, which would run for a lifetime.
+  expect_error('skips 1e-4 on 64x64x48', @() vorn_hist2(zeros(64, 64, 48, 'uint8'), z10, id, [1e-4 1e-4 1e-4]), 'Invalid skips.');
   expect_error('skip 0 on an axis without grid points', @() vorn_hist2(zeros(10, 10, 2, 'uint8'), z10, id, [1 1 0]), 'Invalid skips.');
   % Beyond 2^24 + 2 voxels a single-precision coordinate stops growing by 1.
   % The volumes hold no voxels (a size of 0 elsewhere), so nothing is read.
