@@ -182,7 +182,8 @@ static inline float axis_step(float coord, float skip)
 }
 
 /* The plain walk: one grid point at a time, every step as described above.
- * The x87 build and volumes too long for the four-lane walk take it. */
+ * The x87 build, volumes too long for the four-lane walk and calls whose
+ * jitter can reach volume 1's far face take it. */
 static void walk_plain(const double *mat, const unsigned char *vol1, const unsigned char *vol2,
                        const size_t *dim1, const size_t *dim2, double *hist, const float *skips)
 {
