@@ -21,7 +21,8 @@
  *
  * Two walks compute this. The plain walk below takes one grid point at a
  * time and spells out every step; the x87 build uses it, and so do volumes
- * too large for 32-bit voxel offsets. The four-lane walk (lanes.h, over the
+ * too large for 32-bit voxel offsets and the rare calls whose jitter can
+ * land on volume 1's far face. The four-lane walk (lanes.h, over the
  * lane operations of lanes_sse2.h) is the one the 64-bit builds run: the
  * same steps on four grid points at once, bit for bit the same result,
  * several times faster. Defining HIST2_PLAIN_WALK builds the plain walk
