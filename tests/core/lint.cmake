@@ -8,8 +8,15 @@ if(NOT tidy_result EQUAL 0 OR tidy_out MATCHES "warning:|error:")
   message(FATAL_ERROR "clang-tidy findings:\n${tidy_out}\n${tidy_err}")
 endif()
 
+# cppcheck 2.11 and later stop following branches after a limit unless told
+# to analyse all of them, and report the limit as a finding.
+execute_process(COMMAND "${CPPCHECK}" --help OUTPUT_VARIABLE cppcheck_help ERROR_QUIET)
+set(cppcheck_level "")
+if(cppcheck_help MATCHES "--check-level")
+  set(cppcheck_level --check-level=exhaustive)
+endif()
 execute_process(
-  COMMAND "${CPPCHECK}" --quiet --enable=warning,performance,portability
+  COMMAND "${CPPCHECK}" --quiet ${cppcheck_level} --enable=warning,performance,portability
           --error-exitcode=1 --std=c++11 --language=c++ -Icore ${SOURCE}
   RESULT_VARIABLE check_result OUTPUT_VARIABLE check_out ERROR_VARIABLE check_err)
 if(NOT check_result EQUAL 0 OR check_err MATCHES "warning|error|performance|portability")
