@@ -23,29 +23,34 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 # the import libraries' paths, whatever the command line says, so the
 # numbered names fix the order. The host's and the runtime's are made from
 # .def files (mingw's own libmsvcr80.a links floor statically); KERNEL32's
-# is mingw's, copied under its number.
-set(vorn_implib_dir "${CMAKE_BINARY_DIR}/implib")
-set(vorn_implibs "")
-set(vorn_implib_index 0)
-foreach(def libmx libmex msvcr80)
-  math(EXPR vorn_implib_index "${vorn_implib_index} + 1")
-  set(lib "${vorn_implib_dir}/${vorn_implib_index}-${def}.a")
-  add_custom_command(OUTPUT "${lib}"
-    COMMAND "${CMAKE_COMMAND}" -E make_directory "${vorn_implib_dir}"
-    COMMAND "${CMAKE_DLLTOOL}" -d "${VORN_WIN_INPUTS}/${def}.def" -l "${lib}"
-    DEPENDS "${VORN_WIN_INPUTS}/${def}.def"
-    VERBATIM)
-  list(APPEND vorn_implibs "${lib}")
-endforeach()
+# is mingw's, copied under its number. dlltool names the library's symbols
+# after the output name it is given: a name relative to the folder keeps the
+# build's path out of them (and out of the plug-in's symbol table).
 find_library(VORN_MINGW_KERNEL32 kernel32 REQUIRED)
-set(lib "${vorn_implib_dir}/4-kernel32.a")
-add_custom_command(OUTPUT "${lib}"
-  COMMAND "${CMAKE_COMMAND}" -E make_directory "${vorn_implib_dir}"
-  COMMAND "${CMAKE_COMMAND}" -E copy "${VORN_MINGW_KERNEL32}" "${lib}"
-  DEPENDS "${VORN_MINGW_KERNEL32}"
-  VERBATIM)
-list(APPEND vorn_implibs "${lib}")
-add_custom_target(vorn_implibs DEPENDS ${vorn_implibs})
+# vorn_windows_implibs(<target> <folder>): the four import libraries in
+# <folder>, made by the custom target <target>; their paths in <target>_FILES.
+function(vorn_windows_implibs target dir)
+  file(MAKE_DIRECTORY "${dir}")
+  set(libs "")
+  set(index 0)
+  foreach(def libmx libmex msvcr80)
+    math(EXPR index "${index} + 1")
+    set(name "${index}-${def}.a")
+    add_custom_command(OUTPUT "${dir}/${name}"
+      COMMAND "${CMAKE_DLLTOOL}" -d "${VORN_WIN_INPUTS}/${def}.def" -l "${name}"
+      DEPENDS "${VORN_WIN_INPUTS}/${def}.def"
+      WORKING_DIRECTORY "${dir}"
+      VERBATIM)
+    list(APPEND libs "${dir}/${name}")
+  endforeach()
+  add_custom_command(OUTPUT "${dir}/4-kernel32.a"
+    COMMAND "${CMAKE_COMMAND}" -E copy "${VORN_MINGW_KERNEL32}" "${dir}/4-kernel32.a"
+    DEPENDS "${VORN_MINGW_KERNEL32}"
+    VERBATIM)
+  list(APPEND libs "${dir}/4-kernel32.a")
+  add_custom_target(${target} DEPENDS ${libs})
+  set(${target}_FILES "${libs}" PARENT_SCOPE)
+endfunction()
 
 set(vorn_manifest "${VORN_WIN_INPUTS}/vorn_hist2.${VORN_PLATFORM}.manifest")
 
@@ -59,8 +64,10 @@ else()
   set(vorn_image_base 0x180000000)
 endif()
 
-# vorn_windows_plugin(<target> <folder>): the plug-in, linked into <folder>.
-function(vorn_windows_plugin target dir)
+# vorn_windows_plugin(<target> <folder> <implib folder>): the plug-in, linked
+# into <folder> with import libraries of its own, made in <implib folder>.
+function(vorn_windows_plugin target dir implib_dir)
+  vorn_windows_implibs(${target}_implibs "${implib_dir}")
   # The resource section with the embedded runtime manifest.
   set(vorn_res "${CMAKE_BINARY_DIR}/${target}_manifest.o")
   add_custom_command(OUTPUT "${vorn_res}"
@@ -86,8 +93,8 @@ function(vorn_windows_plugin target dir)
     -Wl,--subsystem,windows
     -Wl,--no-insert-timestamp
     "-Wl,--image-base,${vorn_image_base}")
-  target_link_libraries(${target} PRIVATE ${vorn_implibs} gcc)
-  add_dependencies(${target} vorn_implibs)
+  target_link_libraries(${target} PRIVATE ${${target}_implibs_FILES} gcc)
+  add_dependencies(${target} ${target}_implibs)
   set_target_properties(${target} PROPERTIES
     PREFIX ""
     OUTPUT_NAME vorn_hist2
@@ -96,11 +103,13 @@ function(vorn_windows_plugin target dir)
     LINK_DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2.def")
 endfunction()
 
-vorn_windows_plugin(vorn_hist2_mex "${VORN_DIST_DIR}")
+vorn_windows_plugin(vorn_hist2_mex "${VORN_DIST_DIR}" "${CMAKE_BINARY_DIR}/implib")
 if(VORN_TESTS)
-  # The same plug-in compiled and linked again into another folder, when the
-  # reproducibility test asks for it: it must come out byte for byte the same.
-  vorn_windows_plugin(vorn_hist2_mex_again "${CMAKE_BINARY_DIR}/again")
+  # The same plug-in compiled and linked again, with its own import
+  # libraries, into another folder, when the reproducibility test asks for
+  # it: it must come out byte for byte the same.
+  vorn_windows_plugin(vorn_hist2_mex_again "${CMAKE_BINARY_DIR}/again"
+                      "${CMAKE_BINARY_DIR}/again/implib")
   set_target_properties(vorn_hist2_mex_again PROPERTIES EXCLUDE_FROM_ALL ON)
 endif()
 
