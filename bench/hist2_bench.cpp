@@ -74,6 +74,20 @@ static void run(benchmark::State &state, walk_fn *walk, bool identity, float sx,
     state.counters["s/accepted"] = benchmark::Counter(accepted + 0.5 - fmod(accepted + 0.5, 1.0), per);
 }
 
+/* Whether a run failed or was skipped. Google Benchmark up to 1.7 flags it
+ * in error_occurred; 1.8 and later in skipped, whose first value (0) is
+ * "not skipped". The overload for int is chosen where error_occurred exists. */
+template <class R>
+static auto run_failed(const R &r, int) -> decltype(bool(r.error_occurred))
+{
+    return r.error_occurred;
+}
+template <class R>
+static bool run_failed(const R &r, long)
+{
+    return static_cast<int>(r.skipped) != 0;
+}
+
 /* Keeps the console table and remembers each case's fastest repetition:
  * this machine's speed drifts by 10-20 % from second to second, and the
  * fastest of several interleaved repetitions is the steadiest estimate. */
@@ -84,7 +98,7 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred)
+            if (r.run_type != Run::RT_Iteration || run_failed(r, 0))
                 continue;
             const std::string name = r.benchmark_name();
             const size_t slash = name.find('/');

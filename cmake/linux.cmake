@@ -1,36 +1,32 @@
-# The Linux plug-in vorn_hist2.mexa64, and the stand-in host libraries it is
-# linked against. The stand-ins are built here, outside the output folder,
-# and are never delivered: the host process supplies the real libmx.so,
-# libmex.so and libmat.so.
-
-set(VORN_HOSTLIB_DIR "${CMAKE_BINARY_DIR}/hostlibs")
-
-# Stand-in libmx.so: the in-process test host, which implements every host
-# function that the gateway calls, with the three 7.3 functions at version
-# v7.3. Linking against it records that version need; loading the plug-in
-# with it makes the stand-in libraries a working host.
-function(vorn_standin_libmx target dir map)
-  add_library(${target} SHARED hostapi/testhost.cpp)
-  target_include_directories(${target} PUBLIC hostapi)
-  target_link_options(${target} PRIVATE "-Wl,--version-script=${map}")
-  set_target_properties(${target} PROPERTIES
-    OUTPUT_NAME mx
-    LIBRARY_OUTPUT_DIRECTORY "${dir}"
-    LINK_DEPENDS "${map}")
-endfunction()
-
-vorn_standin_libmx(vorn_standin_mx "${VORN_HOSTLIB_DIR}" "${CMAKE_SOURCE_DIR}/hostapi/libmx.map")
-
-# An older libmx.so, versioned but without v7.3: the plug-in must not load
-# against it.
-vorn_standin_libmx(vorn_standin_mx_old "${CMAKE_BINARY_DIR}/hostlibs_old" "${CMAKE_SOURCE_DIR}/hostapi/libmx_old.map")
-
-foreach(name mex mat)
-  add_library(vorn_standin_${name} SHARED hostapi/standin_empty.c)
-  set_target_properties(vorn_standin_${name} PROPERTIES
-    OUTPUT_NAME ${name}
-    LIBRARY_OUTPUT_DIRECTORY "${VORN_HOSTLIB_DIR}")
+# The Linux plug-in vorn_hist2.mexa64.
+#
+# It is linked against link-only stubs of the host's libmx.so, libmex.so and
+# libmat.so, made here from hostapi/mex.h as the macOS build's text stubs
+# are: each defines its library's functions by name (their bodies are empty
+# and never run), libmx.so the three 7.3 functions at version v7.3
+# (hostapi/libmx.map), so that the link records the libraries and the
+# version that the host's plug-ins need. They are never delivered: the host
+# process supplies the real libraries.
+include(cmake/hostapi.cmake)
+vorn_hostapi_functions(HOSTAPI)
+set(VORN_LINUX_STUB_DIR "${CMAKE_BINARY_DIR}/hostlib")
+set(VORN_LIBMX_MAP "${CMAKE_SOURCE_DIR}/hostapi/libmx.map")
+foreach(lib mx mex mat)
+  string(TOUPPER "${lib}" group)
+  set(text "/* Link-only stub of the host's lib${lib}.so, made from hostapi/mex.h. */\n")
+  string(APPEND text "typedef int vorn_stub_unit; /* an empty file is not valid C */\n")
+  foreach(name IN LISTS HOSTAPI_${group})
+    string(APPEND text "void ${name}(void) {}\n")
+  endforeach()
+  set(stub "${VORN_LINUX_STUB_DIR}/lib${lib}_stub.c")
+  file(CONFIGURE OUTPUT "${stub}" CONTENT "${text}" @ONLY)
+  add_library(vorn_stub_${lib} SHARED "${stub}")
+  set_target_properties(vorn_stub_${lib} PROPERTIES
+    OUTPUT_NAME ${lib}
+    LIBRARY_OUTPUT_DIRECTORY "${VORN_LINUX_STUB_DIR}")
 endforeach()
+target_link_options(vorn_stub_mx PRIVATE "-Wl,--version-script=${VORN_LIBMX_MAP}")
+set_target_properties(vorn_stub_mx PROPERTIES LINK_DEPENDS "${VORN_LIBMX_MAP}")
 
 # The plug-in. The link is spelled out so that the file needs exactly the
 # host's libraries and glibc's, in the host's order: no default libraries
@@ -52,7 +48,7 @@ target_link_options(vorn_hist2_mexa64 PRIVATE
   -Wl,-z,noexecstack
   -Wl,--no-as-needed)
 target_link_libraries(vorn_hist2_mexa64 PRIVATE
-  vorn_standin_mx vorn_standin_mex vorn_standin_mat
+  vorn_stub_mx vorn_stub_mex vorn_stub_mat
   m stdc++ -l:libpthread.so.0 c gcc)
 # No soname: GNU ld then names the base version definition after the output
 # file, "vorn_hist2.mexa64". No run path: the host's library path finds

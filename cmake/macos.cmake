@@ -49,4 +49,6 @@ set_target_properties(vorn_hist2 PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY "${VORN_DIST_DIR}")
 
 # The test loader's own probe bundle.
-add_subdirectory(tests/macos)
+if(VORN_TESTS)
+  add_subdirectory(tests/macos)
+endif()

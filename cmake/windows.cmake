@@ -23,62 +23,96 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 # the import libraries' paths, whatever the command line says, so the
 # numbered names fix the order. The host's and the runtime's are made from
 # .def files (mingw's own libmsvcr80.a links floor statically); KERNEL32's
-# is mingw's, copied under its number.
-set(vorn_implib_dir "${CMAKE_BINARY_DIR}/implib")
-set(vorn_implibs "")
-set(vorn_implib_index 0)
-foreach(def libmx libmex msvcr80)
-  math(EXPR vorn_implib_index "${vorn_implib_index} + 1")
-  set(lib "${vorn_implib_dir}/${vorn_implib_index}-${def}.a")
-  add_custom_command(OUTPUT "${lib}"
-    COMMAND "${CMAKE_COMMAND}" -E make_directory "${vorn_implib_dir}"
-    COMMAND "${CMAKE_DLLTOOL}" -d "${VORN_WIN_INPUTS}/${def}.def" -l "${lib}"
-    DEPENDS "${VORN_WIN_INPUTS}/${def}.def"
-    VERBATIM)
-  list(APPEND vorn_implibs "${lib}")
-endforeach()
+# is mingw's, copied under its number. dlltool names the library's symbols
+# after the output name it is given: a name relative to the folder keeps the
+# build's path out of them (and out of the plug-in's symbol table).
 find_library(VORN_MINGW_KERNEL32 kernel32 REQUIRED)
-set(lib "${vorn_implib_dir}/4-kernel32.a")
-add_custom_command(OUTPUT "${lib}"
-  COMMAND "${CMAKE_COMMAND}" -E make_directory "${vorn_implib_dir}"
-  COMMAND "${CMAKE_COMMAND}" -E copy "${VORN_MINGW_KERNEL32}" "${lib}"
-  DEPENDS "${VORN_MINGW_KERNEL32}"
-  VERBATIM)
-list(APPEND vorn_implibs "${lib}")
-add_custom_target(vorn_implibs DEPENDS ${vorn_implibs})
+# vorn_windows_implibs(<target> <folder>): the four import libraries in
+# <folder>, made by the custom target <target>; their paths in <target>_FILES.
+function(vorn_windows_implibs target dir)
+  file(MAKE_DIRECTORY "${dir}")
+  set(libs "")
+  set(index 0)
+  foreach(def libmx libmex msvcr80)
+    math(EXPR index "${index} + 1")
+    set(name "${index}-${def}.a")
+    add_custom_command(OUTPUT "${dir}/${name}"
+      COMMAND "${CMAKE_DLLTOOL}" -d "${VORN_WIN_INPUTS}/${def}.def" -l "${name}"
+      DEPENDS "${VORN_WIN_INPUTS}/${def}.def"
+      WORKING_DIRECTORY "${dir}"
+      VERBATIM)
+    list(APPEND libs "${dir}/${name}")
+  endforeach()
+  add_custom_command(OUTPUT "${dir}/4-kernel32.a"
+    COMMAND "${CMAKE_COMMAND}" -E copy "${VORN_MINGW_KERNEL32}" "${dir}/4-kernel32.a"
+    DEPENDS "${VORN_MINGW_KERNEL32}"
+    VERBATIM)
+  list(APPEND libs "${dir}/4-kernel32.a")
+  add_custom_target(${target} DEPENDS ${libs})
+  set(${target}_FILES "${libs}" PARENT_SCOPE)
+endfunction()
 
-# The resource section with the embedded runtime manifest.
 set(vorn_manifest "${VORN_WIN_INPUTS}/vorn_hist2.${VORN_PLATFORM}.manifest")
-set(vorn_res "${CMAKE_BINARY_DIR}/vorn_hist2_manifest.o")
-add_custom_command(OUTPUT "${vorn_res}"
-  COMMAND "${CMAKE_C_COMPILER}" -c -x assembler-with-cpp "-DMANIFEST_FILE=\"${vorn_manifest}\""
-          -o "${vorn_res}" "${VORN_WIN_INPUTS}/vorn_hist2_manifest.S"
-  DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2_manifest.S" "${vorn_manifest}"
-  VERBATIM)
 
-add_library(vorn_hist2_mex MODULE
-  core/hist2.cpp
-  gateway/vorn_hist2.cpp
-  gateway/dllentry.cpp
-  "${vorn_res}"
-  "${VORN_WIN_INPUTS}/vorn_hist2.def")
-target_include_directories(vorn_hist2_mex PRIVATE hostapi core)
-# The runtime is asked for floor alone: left to themselves both compilers
-# turn floor((double)x) of a float into floorf, which the 32-bit MSVCR80.dll
-# lacks.
-target_compile_options(vorn_hist2_mex PRIVATE
-  -fno-builtin-floor -fno-builtin-floorf -fno-exceptions -fno-rtti -fno-stack-protector)
-target_link_options(vorn_hist2_mex PRIVATE
-  -nostdlib -static-libgcc
-  "-Wl,--entry,${vorn_entry}"
-  -Wl,--subsystem,windows)
-target_link_libraries(vorn_hist2_mex PRIVATE ${vorn_implibs} gcc)
-add_dependencies(vorn_hist2_mex vorn_implibs)
-set_target_properties(vorn_hist2_mex PROPERTIES
-  PREFIX ""
-  OUTPUT_NAME vorn_hist2
-  SUFFIX "${VORN_MEX_SUFFIX}"
-  LIBRARY_OUTPUT_DIRECTORY "${VORN_DIST_DIR}"
-  LINK_DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2.def")
+# Two builds of the same sources give the same bytes: GNU ld writes no time
+# stamp, and the preferred load address is fixed (left to itself, ld derives
+# it from the output file's name and folder). The addresses are the usual
+# defaults for DLLs on each platform.
+if(VORN_PLATFORM STREQUAL "win32")
+  set(vorn_image_base 0x10000000)
+else()
+  set(vorn_image_base 0x180000000)
+endif()
 
-add_subdirectory(tests/windows)
+# vorn_windows_plugin(<target> <folder> <implib folder>): the plug-in, linked
+# into <folder> with import libraries of its own, made in <implib folder>.
+function(vorn_windows_plugin target dir implib_dir)
+  vorn_windows_implibs(${target}_implibs "${implib_dir}")
+  # The resource section with the embedded runtime manifest.
+  set(vorn_res "${CMAKE_BINARY_DIR}/${target}_manifest.o")
+  add_custom_command(OUTPUT "${vorn_res}"
+    COMMAND "${CMAKE_C_COMPILER}" -c -x assembler-with-cpp "-DMANIFEST_FILE=\"${vorn_manifest}\""
+            -o "${vorn_res}" "${VORN_WIN_INPUTS}/vorn_hist2_manifest.S"
+    DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2_manifest.S" "${vorn_manifest}"
+    VERBATIM)
+  add_library(${target} MODULE
+    core/hist2.cpp
+    gateway/vorn_hist2.cpp
+    gateway/dllentry.cpp
+    "${vorn_res}"
+    "${VORN_WIN_INPUTS}/vorn_hist2.def")
+  target_include_directories(${target} PRIVATE hostapi core)
+  # The runtime is asked for floor alone: left to themselves both compilers
+  # turn floor((double)x) of a float into floorf, which the 32-bit MSVCR80.dll
+  # lacks.
+  target_compile_options(${target} PRIVATE
+    -fno-builtin-floor -fno-builtin-floorf -fno-exceptions -fno-rtti -fno-stack-protector)
+  target_link_options(${target} PRIVATE
+    -nostdlib -static-libgcc
+    "-Wl,--entry,${vorn_entry}"
+    -Wl,--subsystem,windows
+    -Wl,--no-insert-timestamp
+    "-Wl,--image-base,${vorn_image_base}")
+  target_link_libraries(${target} PRIVATE ${${target}_implibs_FILES} gcc)
+  add_dependencies(${target} ${target}_implibs)
+  set_target_properties(${target} PROPERTIES
+    PREFIX ""
+    OUTPUT_NAME vorn_hist2
+    SUFFIX "${VORN_MEX_SUFFIX}"
+    LIBRARY_OUTPUT_DIRECTORY "${dir}"
+    LINK_DEPENDS "${VORN_WIN_INPUTS}/vorn_hist2.def")
+endfunction()
+
+vorn_windows_plugin(vorn_hist2_mex "${VORN_DIST_DIR}" "${CMAKE_BINARY_DIR}/implib")
+if(VORN_TESTS)
+  # The same plug-in compiled and linked again, with its own import
+  # libraries, into another folder, when the reproducibility test asks for
+  # it: it must come out byte for byte the same.
+  vorn_windows_plugin(vorn_hist2_mex_again "${CMAKE_BINARY_DIR}/again"
+                      "${CMAKE_BINARY_DIR}/again/implib")
+  set_target_properties(vorn_hist2_mex_again PROPERTIES EXCLUDE_FROM_ALL ON)
+endif()
+
+if(VORN_TESTS)
+  add_subdirectory(tests/windows)
+endif()

@@ -17,33 +17,43 @@ fail() {
 }
 
 rm -rf "$work"
-mkdir -p "$work/again"
+mkdir -p "$work"
 [ "$(basename "$package")" = "$top.tar.gz" ] || fail "package named $(basename "$package"), not $top.tar.gz"
 
 # Packed again from a copy of its sources that differs in everything the
 # package must not show: another folder, owner (nobody, when run as root),
 # modification times, modes, umask and the order the files were made in.
+# As root the packing runs as nobody, in a folder of its own under /tmp:
+# the source and build folders may be where nobody cannot reach (/root).
+repack="$work/repack"
+if [ "$(id -u)" = 0 ]; then
+    repack=$(mktemp -d /tmp/vorn-repack.XXXXXX)
+    trap 'rm -rf "$repack"' EXIT
+    chmod 755 "$repack"
+fi
+mkdir -p "$repack/again"
+cp "$src/octave_package/pack.cmake" "$repack/pack.cmake"
 file_list=$(printf '%s\n' "$@" | sed -n 's/^-DFILE_LIST=//p')
-copy="$work/copy"
+copy="$repack/copy"
 sed -n 's/^set(PACKAGE_FILES "\(.*\)")$/\1/p' "$file_list" | tr ';' '\n' | awk 'NR % 2 == 1' |
-    LC_ALL=C sort -r >"$work/sources"
+    LC_ALL=C sort -r >"$repack/sources"
 while read -r f; do
     rel=${f#"$src"/}
     mkdir -p "$copy/$(dirname "$rel")"
     cp "$f" "$copy/$rel"
     touch -d "2001-02-03 04:05:06" "$copy/$rel"
-done <"$work/sources"
+done <"$repack/sources"
 chmod -R go-rwx "$copy"
-sed "s|$src/|$copy/|g" "$file_list" >"$work/files.cmake"
+sed "s|$src/|$copy/|g" "$file_list" >"$repack/files.cmake"
 as=""
 if [ "$(id -u)" = 0 ]; then
     chown -R nobody "$copy"
-    chmod 777 "$work" "$work/again"
+    chown nobody "$repack" "$repack/again"
     as="runuser -u nobody --"
 fi
-(umask 077 && $as "$cmake" "$@" -DFILE_LIST="$work/files.cmake" -DSTAGE_DIR="$work/stage" \
-    -DOUTPUT="$work/again/$top.tar.gz" -P "$src/octave_package/pack.cmake") || fail "packing again"
-cmp "$package" "$work/again/$top.tar.gz" && echo "packed again from a copy: identical ($(wc -c <"$package") bytes)" ||
+(umask 077 && $as "$cmake" "$@" -DFILE_LIST="$repack/files.cmake" -DSTAGE_DIR="$repack/stage" \
+    -DOUTPUT="$repack/again/$top.tar.gz" -P "$repack/pack.cmake") || fail "packing again"
+cmp "$package" "$repack/again/$top.tar.gz" && echo "packed again from a copy: identical ($(wc -c <"$package") bytes)" ||
     fail "packing again gave other bytes"
 
 # gzip header: flag byte without a file name, modification time zero.

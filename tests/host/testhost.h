@@ -9,8 +9,8 @@
  * native tests, and built into stand-in host libraries (libmx/libmex) for the
  * Windows host program and the Mach-O test loader.
  */
-#ifndef VORN_HOSTAPI_TESTHOST_H
-#define VORN_HOSTAPI_TESTHOST_H
+#ifndef VORN_TESTS_TESTHOST_H
+#define VORN_TESTS_TESTHOST_H
 
 #include <stddef.h>
 
