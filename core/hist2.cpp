@@ -118,7 +118,9 @@ static inline ptrdiff_t floor_int(float x)
 
 /* Integer part and fraction of a coordinate along an axis of the given size.
  * A coordinate equal to the size lies on the volume's far face: the x87 build
- * can jitter a grid point of volume 1 onto it. The cell below with fraction
+ * can jitter a grid point of volume 1 onto it, and so can the 64-bit rules on
+ * axes of more than 2^18 voxels (those calls come here, see face_reachable).
+ * The cell below with fraction
  * 1 gives that face's value exactly as the cell beyond with fraction 0 would
  * (v * 0 + w * 1 and w * 1 + v * 0 are both exactly w), without reading the
  * voxels beyond the face, which are outside the volume on the last plane. */
