@@ -8,8 +8,9 @@
  * same sums in the same order.
  *
  * Written over the lane operations of an instruction-set header
- * (lanes_sse2.h), and included by hist2.cpp after it, where ran,
- * jitter_draws, axis_limit and axis_step are defined.
+ * (lanes_sse2.h on x86-64, lanes_neon.h on arm64), and included by
+ * hist2.cpp after it, where ran, jitter_draws, axis_limit and axis_step
+ * are defined.
  */
 #ifndef VORN_HIST2_LANES_H
 #define VORN_HIST2_LANES_H
