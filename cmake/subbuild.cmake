@@ -18,6 +18,11 @@ function(vorn_subbuild platform)
 endfunction()
 
 vorn_subbuild(i386)
+vorn_subbuild(aarch64)
+# The arm64 sub-build's programs run here under qemu-user, with Debian's
+# arm64 cross libraries as the loader's root.
+find_program(VORN_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static REQUIRED)
+set(VORN_AARCH64_RUN "${VORN_QEMU_AARCH64}" -L /usr/aarch64-linux-gnu)
 vorn_subbuild(win64)
 vorn_subbuild(win32)
 vorn_subbuild(macos)
