@@ -60,6 +60,9 @@ lane_op i32x4 f4_trunc(f32x4 a)
     const uint32x4_t in_range = vcaltq_f32(a, vdupq_n_f32(2147483648.0f));
     return vbslq_s32(in_range, vcvtq_s32_f32(a), vdupq_n_s32(INT32_MIN));
 }
+/* The same for values known to lie within the 32-bit range, where fcvtzs
+ * alone gives it. */
+lane_op i32x4 f4_trunc_in_range(f32x4 a) { return vcvtq_s32_f32(a); }
 lane_op f32x4 f4_from_i4(i32x4 a) { return vcvtq_f32_s32(a); }
 
 /* Lanes 0 and 1 of lo, then lanes 0 and 1 of hi, each rounded to single. */
