@@ -81,7 +81,7 @@ static inline double to_double(double v) { return v; }
 #include "lanes_neon.h"
 #else
 #define HIST2_LANES 0
-#if defined(__x86_64__) || defined(_M_X64) || defined(__aarch64__) || defined(_M_ARM64)
+#if defined(__x86_64__) || defined(_M_X64)
 #ifdef _MSC_VER
 #pragma message("hist2: no lane operations for this target; the plain walk, several times slower, is built")
 #else
