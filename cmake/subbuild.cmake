@@ -18,10 +18,15 @@ function(vorn_subbuild platform)
   set(VORN_${platform}_DIR "${dir}" PARENT_SCOPE)
 endfunction()
 
-# The i386 build runs the core's tests under x87 rules: it is part of the
-# tests. The others make the plug-ins that were asked for.
+# The i386 and arm64 builds run the core's tests (x87 rules; the NEON walk
+# under qemu-user, with Debian's arm64 cross libraries as the loader's
+# root): they are part of the tests. The others make the plug-ins that were
+# asked for.
 if(VORN_TESTS)
   vorn_subbuild(i386)
+  vorn_subbuild(aarch64)
+  find_program(VORN_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static REQUIRED)
+  set(VORN_AARCH64_RUN "${VORN_QEMU_AARCH64}" -L /usr/aarch64-linux-gnu)
 endif()
 foreach(platform win64 win32 macos)
   if(platform IN_LIST VORN_PLATFORMS)

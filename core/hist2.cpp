@@ -23,9 +23,9 @@
  * time and spells out every step; the x87 build uses it, and so do volumes
  * too large for 32-bit voxel offsets and the rare calls whose jitter can
  * land on volume 1's far face. The four-lane walk (lanes.h, over the
- * lane operations of lanes_sse2.h) is the one the 64-bit builds run: the
- * same steps on four grid points at once, bit for bit the same result,
- * several times faster. Defining HIST2_PLAIN_WALK builds the plain walk
+ * lane operations of lanes_sse2.h or lanes_neon.h) is the one the 64-bit
+ * builds run: the same steps on four grid points at once, bit for bit the
+ * same result, several times faster. Defining HIST2_PLAIN_WALK builds the plain walk
  * alone.
  */
 #if defined(__clang__)
@@ -70,15 +70,19 @@ static inline double to_double(double v) { return v; }
 #endif
 
 /* The four-lane walk where the instruction set has its lane operations:
- * SSE2 on x86-64 (MSVC defines no __SSE2__ but always has it there). */
+ * SSE2 on x86-64 (MSVC defines no __SSE2__ but always has it there), NEON
+ * on arm64. */
 #if defined(HIST2_PLAIN_WALK) || HIST2_X87
 #define HIST2_LANES 0
 #elif defined(__SSE2__) || defined(_M_X64)
 #define HIST2_LANES 1
 #include "lanes_sse2.h"
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#define HIST2_LANES 1
+#include "lanes_neon.h"
 #else
 #define HIST2_LANES 0
-#if defined(__x86_64__) || defined(_M_X64) || defined(__aarch64__) || defined(_M_ARM64)
+#if defined(__x86_64__) || defined(_M_X64)
 #ifdef _MSC_VER
 #pragma message("hist2: no lane operations for this target; the plain walk, several times slower, is built")
 #else

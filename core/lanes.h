@@ -8,8 +8,9 @@
  * same sums in the same order.
  *
  * Written over the lane operations of an instruction-set header
- * (lanes_sse2.h), and included by hist2.cpp after it, where ran,
- * jitter_draws, axis_limit and axis_step are defined.
+ * (lanes_sse2.h on x86-64, lanes_neon.h on arm64), and included by
+ * hist2.cpp after it, where ran, jitter_draws, axis_limit and axis_step
+ * are defined.
  */
 #ifndef VORN_HIST2_LANES_H
 #define VORN_HIST2_LANES_H
@@ -83,16 +84,17 @@ static inline void locate4(const lane_volume &v, f32x4 x, f32x4 y, f32x4 z, i32x
     /* (ix - 1) + d0 ((iy - 1) + d1 (iz - 1)), regrouped exactly. */
     i32x4 at;
     if (small)
-        at = f4_trunc(f4_add(f4_add(fx, f4_mul(fy, v.d0f)), f4_mul(fz, v.planef)));
+        at = f4_trunc_in_range(f4_add(f4_add(fx, f4_mul(fy, v.d0f)), f4_mul(fz, v.planef)));
     else
         at = i4_add(ix, i4_mul_add(iy, v.d0s, iz, v.planes));
     i4_store(c->base, i4_sub(at, v.origin));
 }
 
-/* The same, with the integer parts still to take. */
+/* The same, with the integer parts still to take: the points lie inside
+ * the volume, so their coordinates are within the 32-bit range. */
 template <bool small> static inline void locate4(const lane_volume &v, f32x4 x, f32x4 y, f32x4 z, cells4 *c)
 {
-    locate4<small>(v, x, y, z, f4_trunc(x), f4_trunc(y), f4_trunc(z), c);
+    locate4<small>(v, x, y, z, f4_trunc_in_range(x), f4_trunc_in_range(y), f4_trunc_in_range(z), c);
 }
 
 /* 1 <= t < e from t's integer part it, for the range made by axis_range:
@@ -222,12 +224,13 @@ static inline double add_in_order(double a, const f64x2 *v)
 /* Adds the points whose bit is set in mask, in lane order. */
 static inline void add4(double *hist, f32x4 w, f32x4 u, int mask)
 {
-    const i32x4 i = f4_trunc(w);
+    /* Samples lie between 0 and 255. */
+    const i32x4 i = f4_trunc_in_range(w);
     const f32x4 frac = f4_sub(w, f4_from_i4(i));
     const f32x4 share = f4_sub(f4_set1(1.0f), frac);
     /* floor(u + 0.5) in double: u's integer part, plus 1 where its
      * fraction is at least one half. */
-    const i32x4 k = f4_trunc(u);
+    const i32x4 k = f4_trunc_in_range(u);
     const mask4 up = f4_ge(f4_sub(u, f4_from_i4(k)), f4_set1(0.5f));
     const i32x4 j = i4_inc(k, up);
     f64x2 fd[2], sd[2];
@@ -401,9 +404,10 @@ static void walk_block(const lane_walk &w, const row_grid &row, int b, f32x4 gy,
         jx = keep_or_one(keep, jx);
         jy = keep_or_one(keep, jy);
         jz = keep_or_one(keep, jz);
-        itx = f4_trunc(tx);
-        ity = f4_trunc(ty);
-        itz = f4_trunc(tz);
+        /* Every lane now inside volume 2. */
+        itx = f4_trunc_in_range(tx);
+        ity = f4_trunc_in_range(ty);
+        itz = f4_trunc_in_range(tz);
     }
     cells4 *c2 = &st->in2[n];
     cells4 *c1 = &st->in1[n];

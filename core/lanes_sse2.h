@@ -47,6 +47,8 @@ lane_op f32x4 f4_select(mask4 m, f32x4 a, f32x4 b)
 /* Truncation toward zero. NaN and values outside the 32-bit range give
  * -2^31, which is below 1 like the value of any coordinate that fails. */
 lane_op i32x4 f4_trunc(f32x4 a) { return _mm_cvttps_epi32(a); }
+/* The same for values known to lie within the 32-bit range. */
+lane_op i32x4 f4_trunc_in_range(f32x4 a) { return _mm_cvttps_epi32(a); }
 lane_op f32x4 f4_from_i4(i32x4 a) { return _mm_cvtepi32_ps(a); }
 
 /* Lanes 0 and 1 of lo, then lanes 0 and 1 of hi, each rounded to single. */

@@ -1,13 +1,17 @@
 # Runs clang-tidy (checks in the repository's .clang-tidy) and cppcheck on
-# SOURCE and the core's headers that it includes (lanes.h, lanes_sse2.h);
-# any finding fails. CLANG_TIDY and CPPCHECK are the tools' paths.
+# SOURCE and the core's headers that it includes (lanes.h, lanes_sse2.h,
+# and for arm64 lanes_neon.h); any finding fails. CLANG_TIDY and CPPCHECK
+# are the tools' paths.
 
-execute_process(
-  COMMAND "${CLANG_TIDY}" --quiet --header-filter=core/ ${SOURCE} -- -xc++ -std=c++11 -Icore
-  RESULT_VARIABLE tidy_result OUTPUT_VARIABLE tidy_out ERROR_VARIABLE tidy_err)
-if(NOT tidy_result EQUAL 0 OR tidy_out MATCHES "warning:|error:")
-  message(FATAL_ERROR "clang-tidy findings:\n${tidy_out}\n${tidy_err}")
-endif()
+foreach(target x86_64-linux-gnu aarch64-linux-gnu)
+  execute_process(
+    COMMAND "${CLANG_TIDY}" --quiet --header-filter=core/ ${SOURCE}
+            -- -xc++ -std=c++11 -Icore --target=${target}
+    RESULT_VARIABLE tidy_result OUTPUT_VARIABLE tidy_out ERROR_VARIABLE tidy_err)
+  if(NOT tidy_result EQUAL 0 OR tidy_out MATCHES "warning:|error:")
+    message(FATAL_ERROR "clang-tidy findings (${target}):\n${tidy_out}\n${tidy_err}")
+  endif()
+endforeach()
 
 # cppcheck 2.11 and later stop following branches after a limit unless told
 # to analyse all of them, and report the limit as a finding.

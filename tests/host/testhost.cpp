@@ -144,7 +144,8 @@ static mxArray *created[TH_MAX_CREATED];
 static char error_text[1024];
 static int in_call;
 
-#if defined(__GNUC__) || defined(__clang__)
+/* clang has no __builtin_setjmp on arm64; the library's setjmp serves. */
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(__aarch64__)
 static void *error_jump[5];
 #define TH_SETJMP() __builtin_setjmp(error_jump)
 #define TH_LONGJMP() __builtin_longjmp(error_jump, 1)

@@ -1,0 +1,155 @@
+/*
+ * The lane operations of the four-lane walk (lanes.h) in NEON, for arm64.
+ * Every operation gives the same bits as its SSE2 twin in lanes_sse2.h,
+ * so the walk's histograms match the x86-64 builds': IEEE single and double
+ * rounding in every lane, round to nearest (the default mode on both), and
+ * no fused multiply-add (hist2.cpp turns contraction off).
+ *
+ * One difference needs care: arm64 saturates a float-to-integer conversion
+ * of NaN or of a value outside the 32-bit range, where SSE2 gives -2^31.
+ * f4_trunc gives -2^31 there too, so that the bounds test and every other
+ * truncation decide as on x86-64.
+ *
+ * Types: f32x4 holds four singles, f64x2 two doubles, i32x4 four 32-bit
+ * integers, mask4 four lanes of all ones (set) or all zeros (clear).
+ */
+#ifndef VORN_HIST2_LANES_NEON_H
+#define VORN_HIST2_LANES_NEON_H
+
+#include <arm_neon.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+/* Each operation is inlined as the intrinsics it wraps are, so that the
+ * compiler weighs the walk's functions as if they were written in them. */
+#if defined(_MSC_VER) && !defined(__clang__)
+#define lane_op static __forceinline
+#else
+#define lane_op static inline __attribute__((always_inline))
+#endif
+
+typedef float32x4_t f32x4;
+typedef float64x2_t f64x2;
+typedef int32x4_t i32x4;
+typedef uint32x4_t mask4;
+
+/* Four singles. */
+lane_op f32x4 f4_set1(float a) { return vdupq_n_f32(a); }
+lane_op f32x4 f4_setr(float a, float b, float c, float d)
+{
+    const float v[4] = {a, b, c, d};
+    return vld1q_f32(v);
+}
+lane_op f32x4 f4_load(const float *p) { return vld1q_f32(p); }
+lane_op f32x4 f4_add(f32x4 a, f32x4 b) { return vaddq_f32(a, b); }
+lane_op f32x4 f4_sub(f32x4 a, f32x4 b) { return vsubq_f32(a, b); }
+lane_op f32x4 f4_mul(f32x4 a, f32x4 b) { return vmulq_f32(a, b); }
+lane_op mask4 f4_lt(f32x4 a, f32x4 b) { return vcltq_f32(a, b); }
+lane_op mask4 f4_ge(f32x4 a, f32x4 b) { return vcgeq_f32(a, b); }
+
+/* a where m is set, b elsewhere. */
+lane_op f32x4 f4_select(mask4 m, f32x4 a, f32x4 b) { return vbslq_f32(m, a, b); }
+
+/* Truncation toward zero. NaN and values outside the 32-bit range give
+ * -2^31, as on SSE2, which is below 1 like the value of any coordinate
+ * that fails: fcvtzs saturates them (NaN to 0), so those lanes, the ones
+ * whose magnitude is not below 2^31, are replaced. */
+lane_op i32x4 f4_trunc(f32x4 a)
+{
+    const uint32x4_t in_range = vcaltq_f32(a, vdupq_n_f32(2147483648.0f));
+    return vbslq_s32(in_range, vcvtq_s32_f32(a), vdupq_n_s32(INT32_MIN));
+}
+/* The same for values known to lie within the 32-bit range, where fcvtzs
+ * alone gives it. */
+lane_op i32x4 f4_trunc_in_range(f32x4 a) { return vcvtq_s32_f32(a); }
+lane_op f32x4 f4_from_i4(i32x4 a) { return vcvtq_f32_s32(a); }
+
+/* Lanes 0 and 1 of lo, then lanes 0 and 1 of hi, each rounded to single. */
+lane_op f32x4 f4_from_d2(f64x2 lo, f64x2 hi) { return vcvt_high_f32_f64(vcvt_f32_f64(lo), hi); }
+
+/* Masks. */
+lane_op mask4 m4_and(mask4 a, mask4 b) { return vandq_u32(a, b); }
+/* Lane n's state in bit n. */
+lane_op int m4_bits(mask4 m)
+{
+    const uint32_t weights[4] = {1, 2, 4, 8};
+    return (int)vaddvq_u32(vandq_u32(m, vld1q_u32(weights)));
+}
+
+/* Two doubles. */
+lane_op f64x2 d2_set1(double a) { return vdupq_n_f64(a); }
+lane_op f64x2 d2_add(f64x2 a, f64x2 b) { return vaddq_f64(a, b); }
+lane_op f64x2 d2_mul(f64x2 a, f64x2 b) { return vmulq_f64(a, b); }
+/* Lanes 0 and 1, or 2 and 3, of a, widened (exactly). */
+lane_op f64x2 d2_from_lo(f32x4 a) { return vcvt_f64_f32(vget_low_f32(a)); }
+lane_op f64x2 d2_from_hi(f32x4 a) { return vcvt_high_f64_f32(a); }
+template <int n> lane_op double d2_lane(f64x2 v) { return vgetq_lane_f64(v, n); }
+
+/* Four 32-bit integers. */
+lane_op i32x4 i4_set1(int32_t a) { return vdupq_n_s32(a); }
+lane_op i32x4 i4_add(i32x4 a, i32x4 b) { return vaddq_s32(a, b); }
+lane_op i32x4 i4_sub(i32x4 a, i32x4 b) { return vsubq_s32(a, b); }
+template <int n> lane_op i32x4 i4_shl(i32x4 a) { return vshlq_n_s32(a, n); }
+
+/* a + 1 where m is set (a set lane is -1 as an integer). */
+lane_op i32x4 i4_inc(i32x4 a, mask4 m) { return vsubq_s32(a, vreinterpretq_s32_u32(m)); }
+
+/* Low 32 bits of each lane of a b + c d (integer products, not rounded). */
+lane_op i32x4 i4_mul_add(i32x4 a, i32x4 b, i32x4 c, i32x4 d) { return vmlaq_s32(vmulq_s32(a, b), c, d); }
+
+template <int n> lane_op int32_t i4_lane(i32x4 v) { return vgetq_lane_s32(v, n); }
+
+/* The four lanes, as unsigned numbers, into p[0] to p[3]. */
+lane_op void i4_store(uint32_t *p, i32x4 v) { vst1q_u32(p, vreinterpretq_u32_s32(v)); }
+
+/* Whether all four lanes hold the same number. */
+lane_op int i4_all_equal(i32x4 v)
+{
+    return vminvq_u32(vceqq_s32(v, vdupq_laneq_s32(v, 0))) == 0xffffffffu;
+}
+
+/* The range 1 to top (top below 2^32) in the form i4_in_range takes: top,
+ * broadcast. */
+lane_op i32x4 i4_range(uint32_t top) { return vreinterpretq_s32_u32(vdupq_n_u32(top)); }
+
+/* The lanes of a from 1 to top: a - 1 below top as unsigned numbers. */
+lane_op mask4 i4_in_range(i32x4 a, i32x4 range)
+{
+    const uint32x4_t below = vreinterpretq_u32_s32(vsubq_s32(a, vdupq_n_s32(1)));
+    return vcltq_u32(below, vreinterpretq_u32_s32(range));
+}
+
+/* Voxels p[0] and p[1] as one 16-bit number, p[0] in the low byte. */
+lane_op uint16_t load_pair(const unsigned char *p)
+{
+    uint16_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/* The voxel pairs (p[0], p[1]) at p = cell[n] + off of four cells n, in
+ * the form that pair_first and pair_second take: in the low halves of the
+ * 32-bit lanes, the high halves zero. */
+lane_op i32x4 voxel_pairs(const unsigned char *const *cell, size_t off)
+{
+    uint16x8_t pairs = vdupq_n_u16(0);
+    pairs = vsetq_lane_u16(load_pair(cell[0] + off), pairs, 0);
+    pairs = vsetq_lane_u16(load_pair(cell[1] + off), pairs, 2);
+    pairs = vsetq_lane_u16(load_pair(cell[2] + off), pairs, 4);
+    pairs = vsetq_lane_u16(load_pair(cell[3] + off), pairs, 6);
+    return vreinterpretq_s32_u16(pairs);
+}
+
+/* The first and the second voxel of each pair, as singles. */
+lane_op f32x4 pair_first(i32x4 pairs) { return vcvtq_f32_s32(vandq_s32(pairs, vdupq_n_s32(255))); }
+lane_op f32x4 pair_second(i32x4 pairs) { return vcvtq_f32_s32(vshrq_n_s32(pairs, 8)); }
+
+/* Asks for the cache line that holds p. */
+#if defined(_MSC_VER) && !defined(__clang__)
+lane_op void prefetch(const unsigned char *p) { __prefetch(p); }
+#else
+lane_op void prefetch(const unsigned char *p) { __builtin_prefetch(p); }
+#endif
+
+#endif

@@ -1,0 +1,147 @@
+/* The lane operations of the target's instruction-set header, on the
+ * values where instruction sets part ways: NaN and out-of-range float to
+ * integer conversions (SSE2 gives -2^31, arm64 saturates), unsigned range
+ * tests at the ends of the 32-bit range, comparisons with NaN, rounding of
+ * doubles to single, and the lane order of masks and voxel pairs. The same
+ * expectations hold for every header, so each walks the same points. */
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdint.h>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include "lanes_sse2.h"
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#include "lanes_neon.h"
+#else
+#define NO_LANE_OPS 1
+#endif
+
+#ifndef NO_LANE_OPS
+namespace {
+
+/* Four singles the compiler cannot see through: with constants it may fold
+ * a conversion by the language's rules (undefined out of range) instead of
+ * the instruction's. */
+f32x4 opaque4(float a, float b, float c, float d)
+{
+    volatile float v[4] = {a, b, c, d};
+    return f4_setr(v[0], v[1], v[2], v[3]);
+}
+
+void lanes_of(i32x4 v, int32_t *out)
+{
+    uint32_t u[4];
+    i4_store(u, v);
+    for (int n = 0; n < 4; ++n)
+        out[n] = (int32_t)u[n];
+}
+
+void expect_trunc(float a, float b, float c, float d, int32_t ea, int32_t eb, int32_t ec, int32_t ed)
+{
+    int32_t got[4];
+    lanes_of(f4_trunc(opaque4(a, b, c, d)), got);
+    const int32_t want[4] = {ea, eb, ec, ed};
+    for (int n = 0; n < 4; ++n)
+        EXPECT_EQ(got[n], want[n]) << "lane " << n;
+}
+
+TEST(LaneOps, TruncationTowardZeroAndMinusTwoToThe31Outside)
+{
+    const int32_t lowest = INT32_MIN;
+    expect_trunc(1.5f, -1.5f, 0.99999994f, 255.99998f, 1, -1, 0, 255);
+    /* The largest single below 2^31 converts; 2^31 itself and beyond do not. */
+    expect_trunc(2147483520.0f, 2147483648.0f, 1e20f, INFINITY, 2147483520, lowest, lowest, lowest);
+    expect_trunc(NAN, -NAN, -INFINITY, -1e20f, lowest, lowest, lowest, lowest);
+    /* -2^31 is in range; the next single below is not. */
+    expect_trunc(-2147483648.0f, -2147483904.0f, -2147483520.0f, 16777217.0f, lowest, lowest, -2147483520,
+                 16777216);
+}
+
+TEST(LaneOps, RangeFromOneToTopAtTheEnds)
+{
+    const i32x4 range = i4_range(5);
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(0.0f, 1.0f, 5.0f, 6.0f)), range)), 6);
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(-2147483648.0f, -1.0f, 2147483520.0f, 3.0f)), range)), 8);
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(1.0f, 2.0f, 3.0f, 4.0f)), i4_range(0))), 0);
+    /* The widest range: NaN and values past 2^31 must still fall outside,
+     * which a saturating conversion (to 2^31 - 1) would not. */
+    const i32x4 widest = i4_range(0x7fffffffu);
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(2147483520.0f, NAN, 1e10f, 1.0f)), widest)), 9);
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(INFINITY, 2147483648.0f, 0.5f, -0.5f)), widest)), 0);
+}
+
+TEST(LaneOps, ComparisonsWithNaNAreFalseAndMasksKeepLaneOrder)
+{
+    const f32x4 a = opaque4(1.0f, NAN, 3.0f, -0.0f);
+    const f32x4 b = opaque4(2.0f, 1.0f, NAN, 0.0f);
+    EXPECT_EQ(m4_bits(f4_lt(a, b)), 1);
+    EXPECT_EQ(m4_bits(f4_ge(a, b)), 8);
+    EXPECT_EQ(m4_bits(m4_and(f4_lt(a, f4_set1(4.0f)), f4_ge(a, f4_set1(1.0f)))), 5);
+    float out[4];
+    const f32x4 s = f4_select(f4_lt(a, b), f4_set1(7.0f), a);
+    memcpy(out, &s, sizeof out);
+    EXPECT_EQ(out[0], 7.0f);
+    EXPECT_EQ(out[2], 3.0f);
+}
+
+TEST(LaneOps, DoublesRoundToNearestSingleTiesToEven)
+{
+    const double tie_down = 1.0 + ldexp(1.0, -24);     /* halfway, to 1 */
+    const double tie_up = 1.0 + 3 * ldexp(1.0, -24);   /* halfway, to 1 + 2^-22 */
+    const double above = 1.0 + ldexp(1.0, -24) + ldexp(1.0, -40);
+    const f32x4 v = f4_from_d2(d2_add(d2_set1(tie_down), d2_set1(0.0)), d2_mul(d2_set1(above), d2_set1(1.0)));
+    float out[4];
+    memcpy(out, &v, sizeof out);
+    EXPECT_EQ(out[0], 1.0f);
+    EXPECT_EQ(out[2], 1.0f + ldexpf(1.0f, -23));
+    const f32x4 w = f4_from_d2(d2_set1(tie_up), d2_set1(-tie_up));
+    memcpy(out, &w, sizeof out);
+    EXPECT_EQ(out[1], 1.0f + ldexpf(1.0f, -22));
+    EXPECT_EQ(out[3], -(1.0f + ldexpf(1.0f, -22)));
+    const f64x2 lo = d2_from_lo(opaque4(0.1f, 0.2f, 0.3f, 0.4f));
+    const f64x2 hi = d2_from_hi(opaque4(0.1f, 0.2f, 0.3f, 0.4f));
+    EXPECT_EQ(d2_lane<1>(lo), (double)0.2f);
+    EXPECT_EQ(d2_lane<0>(hi), (double)0.3f);
+}
+
+TEST(LaneOps, IntegerLanes)
+{
+    int32_t got[4];
+    lanes_of(i4_mul_add(f4_trunc(opaque4(3.0f, 65536.0f, -2.0f, 7.0f)), i4_set1(65536),
+                        f4_trunc(opaque4(1.0f, 1.0f, 5.0f, 0.0f)), i4_set1(100)),
+             got);
+    EXPECT_EQ(got[0], 3 * 65536 + 100);
+    EXPECT_EQ(got[1], 100); /* 2^32 wraps to 0 */
+    EXPECT_EQ(got[2], -2 * 65536 + 500);
+    EXPECT_EQ(got[3], 7 * 65536);
+    const i32x4 v = f4_trunc(opaque4(4.0f, 5.0f, 6.0f, 7.0f));
+    lanes_of(i4_inc(i4_shl<8>(v), f4_lt(opaque4(0, 1, 0, 1), f4_set1(0.5f))), got);
+    EXPECT_EQ(got[0], 1025);
+    EXPECT_EQ(got[1], 1280);
+    EXPECT_EQ(got[2], 1537);
+    EXPECT_EQ(got[3], 1792);
+    EXPECT_EQ(i4_lane<2>(v), 6);
+    EXPECT_TRUE(i4_all_equal(i4_set1(-9)));
+    EXPECT_FALSE(i4_all_equal(i4_sub(i4_set1(1), f4_trunc(opaque4(0, 0, 0, 1)))));
+    EXPECT_FALSE(i4_all_equal(i4_sub(i4_set1(1), f4_trunc(opaque4(1, 0, 0, 0)))));
+}
+
+TEST(LaneOps, VoxelPairsInLaneOrder)
+{
+    const unsigned char vox[] = {0, 255, 17, 3, 200, 1, 9, 128, 254, 77};
+    const unsigned char *cell[4] = {vox, vox + 2, vox + 5, vox + 7};
+    const f32x4 first = pair_first(voxel_pairs(cell, 1));
+    const f32x4 second = pair_second(voxel_pairs(cell, 1));
+    float a[4], b[4];
+    memcpy(a, &first, sizeof a);
+    memcpy(b, &second, sizeof b);
+    const float want_a[4] = {255, 3, 9, 254}, want_b[4] = {17, 200, 128, 77};
+    for (int n = 0; n < 4; ++n) {
+        EXPECT_EQ(a[n], want_a[n]) << "lane " << n;
+        EXPECT_EQ(b[n], want_b[n]) << "lane " << n;
+    }
+}
+
+} // namespace
+#endif
