@@ -5,7 +5,8 @@
 # Each build must also be silent under -Wall -Wextra: every target here has
 # lane operations (SSE2, NEON), so none warns that it builds the plain walk.
 find_program(gxx NAMES g++)
-find_program(clangxx NAMES clang++ clang++-14)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/llvm.cmake)
+vorn_find_llvm(clangxx clang++)
 find_program(objdump NAMES objdump)
 find_program(objdump_a64 NAMES aarch64-linux-gnu-objdump)
 foreach(tool gxx clangxx objdump objdump_a64)
