@@ -27,6 +27,11 @@ if(VORN_TESTS)
   vorn_subbuild(aarch64)
   find_program(VORN_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static REQUIRED)
   set(VORN_AARCH64_RUN "${VORN_QEMU_AARCH64}" -L /usr/aarch64-linux-gnu)
+  # i386 programs run directly, or under qemu-i386 on machines that cannot
+  # run 32-bit programs (tests/i386/run.sh decides at each run).
+  find_program(VORN_QEMU_I386 NAMES qemu-i386 qemu-i386-static REQUIRED)
+  set(VORN_I386_RUN bash "${CMAKE_SOURCE_DIR}/tests/i386/run.sh"
+      "${VORN_i386_DIR}/tests/i386/i386_probe" "${VORN_QEMU_I386}")
 endif()
 foreach(platform win64 win32 macos)
   if(platform IN_LIST VORN_PLATFORMS)

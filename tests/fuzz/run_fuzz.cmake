@@ -3,8 +3,10 @@
 # the accumulation (a nonzero histogram). Findings land in WORK_DIR.
 file(REMOVE_RECURSE "${WORK_DIR}/corpus")
 file(MAKE_DIRECTORY "${WORK_DIR}/corpus")
+# RUN, if given, is the command line that runs the target (an emulator).
+separate_arguments(run UNIX_COMMAND "${RUN}")
 execute_process(
-  COMMAND "${FUZZER}" -max_total_time=${SECONDS} -timeout=10 -seed=1 -print_final_stats=1
+  COMMAND ${run} "${FUZZER}" -max_total_time=${SECONDS} -timeout=10 -seed=1 -print_final_stats=1
           "-artifact_prefix=${WORK_DIR}/" "${WORK_DIR}/corpus"
   RESULT_VARIABLE status
   OUTPUT_VARIABLE log
