@@ -54,3 +54,18 @@ function(vorn_hostapi_functions prefix)
     set(${prefix}_BOUND_${name} "${bound}" PARENT_SCOPE)
   endforeach()
 endfunction()
+
+# vorn_host_imports_header(<file>) writes <file>: one line
+#   HOST_FUNCTION("libmx" or "libmex", name the plug-in imports, C name)
+# per host function, for the test loaders' binding tables.
+function(vorn_host_imports_header file)
+  vorn_hostapi_functions(api)
+  set(HOST_FUNCTIONS "")
+  foreach(group MX MEX)
+    string(TOLOWER "lib${group}" library)
+    foreach(name IN LISTS api_${group})
+      string(APPEND HOST_FUNCTIONS "HOST_FUNCTION(\"${library}\", \"${api_BOUND_${name}}\", ${name})\n")
+    endforeach()
+  endforeach()
+  configure_file("${CMAKE_SOURCE_DIR}/tests/host/host_imports.h.in" "${file}" @ONLY)
+endfunction()

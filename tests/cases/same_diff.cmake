@@ -1,15 +1,19 @@
-# Runs `case_runner diff SEED COUNT` on two builds, REFERENCE and OTHER (a
-# command line, spaces between its words, e.g. an emulator before the
-# runner), and fails unless both print the same COUNT hash lines.
+# Runs `diff SEED COUNT` on two builds, REFERENCE and OTHER (each a command
+# line, spaces between its words, e.g. an emulator or a loader and its
+# plug-in before `diff`; OTHER_ARGS, if given, follow COUNT), and fails
+# unless both print the same COUNT hash lines: every histogram equal bit
+# for bit.
 foreach(var REFERENCE OTHER SEED COUNT)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "same_diff.cmake needs -D${var}=...")
   endif()
 endforeach()
+separate_arguments(reference UNIX_COMMAND "${REFERENCE}")
 separate_arguments(other UNIX_COMMAND "${OTHER}")
-execute_process(COMMAND ${REFERENCE} diff ${SEED} ${COUNT}
+separate_arguments(other_args UNIX_COMMAND "${OTHER_ARGS}")
+execute_process(COMMAND ${reference} diff ${SEED} ${COUNT}
   RESULT_VARIABLE rc_ref OUTPUT_VARIABLE ref ERROR_VARIABLE err_ref)
-execute_process(COMMAND ${other} diff ${SEED} ${COUNT}
+execute_process(COMMAND ${other} diff ${SEED} ${COUNT} ${other_args}
   RESULT_VARIABLE rc_other OUTPUT_VARIABLE out ERROR_VARIABLE err_other)
 if(NOT rc_ref EQUAL 0)
   message(FATAL_ERROR "${REFERENCE} failed (${rc_ref}):\n${err_ref}")
@@ -34,4 +38,4 @@ if(NOT ref STREQUAL out)
   endforeach()
   message(FATAL_ERROR "the two builds' results differ")
 endif()
-message(STATUS "${COUNT} random cases agree bit for bit")
+message(STATUS "${COUNT} random cases, seed ${SEED}: bit-identical")
