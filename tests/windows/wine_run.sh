@@ -10,8 +10,12 @@
 #   wine_run.sh cases HOST PLUGIN CW              the shared cases pass
 #   wine_run.sh diff HOST PLUGIN CW REFERENCE SEED COUNT
 #                                                 random cases agree with REFERENCE
+#
+# VORN_I386_PROBE is an i386 program that exits 0: where it cannot run, the
+# machine runs no 32-bit x86 programs, nor does Wine, and the 32-bit runs
+# report themselves skipped (exit status 77).
 set -uo pipefail
-: "${WINEPREFIX:?}" "${WINE:?}" "${WINESERVER:?}"
+: "${WINEPREFIX:?}" "${WINE:?}" "${WINESERVER:?}" "${VORN_I386_PROBE:?}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -28,6 +32,21 @@ host_run() { # host plugin args...
     (cd "$(dirname "$host")" && "$WINE" "$(basename "$host")" "Z:${plugin//\//\\}" "$@")
 }
 
+runs_i386() {
+    "$VORN_I386_PROBE" 2>/dev/null
+}
+
+# A 32-bit plug-in needs a machine that runs 32-bit programs.
+case "${3:-}" in
+*.mexw32)
+    if ! runs_i386; then
+        echo "SKIPPED: this machine does not run 32-bit x86 programs, so Wine cannot run $(basename "$3");"
+        echo "the PE test loader runs it under qemu-i386 instead (windows_pe_*_win32)"
+        exit 77
+    fi
+    ;;
+esac
+
 case "${1:-}" in
 start)
     # A leftover server of this prefix (from an interrupted run) goes first.
@@ -38,8 +57,10 @@ start)
         "$WINE" wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 || fail "wineboot, see $WINEPREFIX.log"
     fi
     # Wine's runtime assembly, which both manifests name, in both processor
-    # architectures.
-    for arch in x86 amd64; do
+    # architectures (the 32-bit one only where 32-bit programs run).
+    archs=amd64
+    runs_i386 && archs="x86 amd64"
+    for arch in $archs; do
         ls "$WINEPREFIX"/drive_c/windows/winsxs/manifests/${arch}_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.*.manifest \
             >/dev/null 2>&1 || fail "no $arch Microsoft.VC80.CRT assembly in the prefix"
     done
