@@ -3,8 +3,10 @@
  * `axis`, volume 1 has `size` voxels and the skip is `skip`; along the other
  * two axes it has 3 voxels and the skip is 1.9, so that each has one grid
  * point, whose jitter lands in the last cell or the one before it. On the
- * x87 build short axes do it; under the 64-bit rules it takes an axis of
- * more than 2^18 voxels.
+ * x87 build axes of tens of voxels do it, with skips of some tens of
+ * spacings of singles (some 10^5 points along the axis, few enough to run
+ * under emulation); under the 64-bit rules it takes an axis of more than
+ * 2^18 voxels.
  * Volume 2 has one voxel more than volume 1 on every axis and the matrix is
  * the identity, so every point is inside volume 2. Found by the core tests'
  * FaceSearch; the core tests check that each still reaches the face.
@@ -27,16 +29,12 @@ static const float face_other_skip = 1.9f;
 static const size_t face_other_size = 3;
 
 static const face_case face_cases[] = {
-    {2, 3, 4.47034836e-07f, 1, 0},
-    {2, 4, 4.17232513e-07f, 1, 0},
-    {2, 6, 7.74860382e-07f, 1, 0},
-    {1, 5, 2.2649765e-06f, 1, 0},
-    {1, 23, 3.57627869e-06f, 1, 0},
-    {1, 14, 6.55651093e-06f, 1, 0},
-    {1, 16, 1.66893005e-06f, 1, 0},
-    {0, 7, 7.74860382e-07f, 1, 0},
-    {0, 11, 1.66893005e-06f, 1, 0},
-    {0, 44, 7.15255737e-06f, 1, 0},
+    {0, 86, 0.000189781189f, 1, 0},
+    {0, 78, 9.05990601e-05f, 1, 0},
+    {1, 18, 4.74452972e-05f, 1, 0},
+    {1, 35, 4.529953e-05f, 1, 0},
+    {2, 95, 0.000113487244f, 1, 0},
+    {2, 77, 8.96453857e-05f, 1, 0},
     {2, 1048577, 1.26171875f, 1, 1},
 };
 static const int face_case_count = (int)(sizeof face_cases / sizeof face_cases[0]);
