@@ -53,17 +53,29 @@ start)
     "$WINESERVER" -k >/dev/null 2>&1
     mkdir -p "$WINEPREFIX"
     "$WINESERVER" -p </dev/null >/dev/null 2>&1 || fail "wineserver did not start"
+    # Wine's runtime assembly, which both manifests name, in both processor
+    # architectures (the 32-bit one only where 32-bit programs run). A
+    # prefix made on a machine without them lacks the 32-bit one: it is made
+    # again.
+    archs=amd64
+    runs_i386 && archs="x86 amd64"
+    missing_assembly() {
+        for arch in $archs; do
+            ls "$WINEPREFIX"/drive_c/windows/winsxs/manifests/${arch}_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.*.manifest \
+                >/dev/null 2>&1 || { echo "$arch"; return 0; }
+        done
+        return 1
+    }
+    if [ -f "$WINEPREFIX/system.reg" ] && missing_assembly >/dev/null; then
+        "$WINESERVER" -k >/dev/null 2>&1
+        rm -rf "$WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+        "$WINESERVER" -p </dev/null >/dev/null 2>&1 || fail "wineserver did not start"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$WINE" wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 || fail "wineboot, see $WINEPREFIX.log"
     fi
-    # Wine's runtime assembly, which both manifests name, in both processor
-    # architectures (the 32-bit one only where 32-bit programs run).
-    archs=amd64
-    runs_i386 && archs="x86 amd64"
-    for arch in $archs; do
-        ls "$WINEPREFIX"/drive_c/windows/winsxs/manifests/${arch}_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.*.manifest \
-            >/dev/null 2>&1 || fail "no $arch Microsoft.VC80.CRT assembly in the prefix"
-    done
+    arch=$(missing_assembly) && fail "no $arch Microsoft.VC80.CRT assembly in the prefix"
     echo "prefix $WINEPREFIX ready"
     ;;
 stop)
