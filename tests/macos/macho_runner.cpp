@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include "cases.h"
+#include "loader_checks.h"
 #include "macho_load.h"
 
 /* The stack guard and its failure call come from libSystem on the host. */
@@ -57,26 +58,6 @@ static void *resolve(const char *library, const char *symbol)
         if (strcmp(imports[k].library, library) == 0 && strcmp(imports[k].symbol, symbol) == 0)
             return imports[k].address;
     return NULL;
-}
-
-static unsigned char *read_file(const char *path, size_t *len)
-{
-    FILE *f = fopen(path, "rb");
-    if (!f) {
-        perror(path);
-        exit(2);
-    }
-    fseek(f, 0, SEEK_END);
-    long n = ftell(f);
-    fseek(f, 0, SEEK_SET);
-    unsigned char *data = (unsigned char *)malloc(n > 0 ? (size_t)n : 1);
-    if (!data || n <= 0 || fread(data, 1, (size_t)n, f) != (size_t)n) {
-        fprintf(stderr, "%s: cannot read\n", path);
-        exit(2);
-    }
-    fclose(f);
-    *len = (size_t)n;
-    return data;
 }
 
 static void load_or_exit(const unsigned char *file, size_t len, macho_image *image)
@@ -126,54 +107,22 @@ static int check_apiversion(apiversion_fn stamp)
     return failures;
 }
 
-/* Replaces every occurrence of `from` (with its NUL) by `to`, of the same
- * length; returns how many it replaced. */
-static int doctor(unsigned char *file, size_t len, const char *from, const char *to)
-{
-    size_t n = strlen(from) + 1;
-    int count = 0;
-    for (size_t k = 0; k + n <= len; ++k)
-        if (memcmp(file + k, from, n) == 0) {
-            memcpy(file + k, to, n);
-            ++count;
-        }
-    return count;
-}
-
 /* Copies whose imports this loader cannot bind must be refused with the
  * import named in the reason. */
-static int check_refusals(const unsigned char *file, size_t len)
+static int try_load(const unsigned char *copy, size_t len, char *err, size_t err_size)
 {
-    static const struct {
-        const char *from, *to, *reason;
-    } cases[] = {
-        {"_mxIsUint8", "_mxIsUintX", "_mxIsUintX"},                          /* unknown host function */
-        {"_floorf", "_floorl", "_floorl"},                                   /* libSystem symbol not supplied */
-        {"@rpath/libmex.dylib", "@rpath/libmez.dylib", "_mexErrMsgTxt"},     /* right name, wrong library */
-    };
-    int failures = 0;
-    for (size_t c = 0; c < sizeof cases / sizeof cases[0]; ++c) {
-        unsigned char *copy = (unsigned char *)malloc(len);
-        memcpy(copy, file, len);
-        macho_image image;
-        char err[256] = "";
-        if (doctor(copy, len, cases[c].from, cases[c].to) == 0) {
-            printf("refuse: %s does not occur in the bundle\n", cases[c].from);
-            ++failures;
-        } else if (macho_load(copy, len, resolve, &image, err, sizeof err)) {
-            printf("refuse: the bundle with %s for %s loaded\n", cases[c].to, cases[c].from);
-            macho_unload(&image);
-            ++failures;
-        } else if (strstr(err, cases[c].reason) == NULL) {
-            printf("refuse: %s for %s refused for another reason: %s\n", cases[c].to, cases[c].from, err);
-            ++failures;
-        } else {
-            printf("refused as expected: %s\n", err);
-        }
-        free(copy);
-    }
-    return failures;
+    macho_image image;
+    if (!macho_load(copy, len, resolve, &image, err, err_size))
+        return 0;
+    macho_unload(&image);
+    return 1;
 }
+
+static const renamed_import refusals[] = {
+    {"_mxIsUint8", "_mxIsUintX", "_mxIsUintX"},                      /* unknown host function */
+    {"_floorf", "_floorl", "_floorl"},                               /* libSystem symbol not supplied */
+    {"@rpath/libmex.dylib", "@rpath/libmez.dylib", "_mexErrMsgTxt"}, /* right name, wrong library */
+};
 
 /* The probe bundle's table points at its own strings once rebased, and
  * its function pointer at this process's floor once bound. */
@@ -213,11 +162,11 @@ int main(int argc, char **argv)
     if (argc < 3)
         return usage();
     size_t len;
-    unsigned char *file = read_file(argv[1], &len);
+    unsigned char *file = read_whole_file(argv[1], &len);
     const char *what = argv[2];
 
     if (strcmp(what, "refuse") == 0 && argc == 3)
-        return check_refusals(file, len) == 0 ? 0 : 1;
+        return check_refusals(file, len, refusals, (int)(sizeof refusals / sizeof refusals[0]), try_load) == 0 ? 0 : 1;
 
     macho_image image;
     load_or_exit(file, len, &image);
