@@ -49,10 +49,6 @@ esac
 
 case "${1:-}" in
 start)
-    # A leftover server of this prefix (from an interrupted run) goes first.
-    "$WINESERVER" -k >/dev/null 2>&1
-    mkdir -p "$WINEPREFIX"
-    "$WINESERVER" -p </dev/null >/dev/null 2>&1 || fail "wineserver did not start"
     # Wine's runtime assembly, which both manifests name, in both processor
     # architectures (the 32-bit one only where 32-bit programs run). A
     # prefix made on a machine without them lacks the 32-bit one: it is made
@@ -66,12 +62,13 @@ start)
         done
         return 1
     }
+    # A leftover server of this prefix (from an interrupted run) goes first.
+    "$WINESERVER" -k >/dev/null 2>&1
     if [ -f "$WINEPREFIX/system.reg" ] && missing_assembly >/dev/null; then
-        "$WINESERVER" -k >/dev/null 2>&1
         rm -rf "$WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        "$WINESERVER" -p </dev/null >/dev/null 2>&1 || fail "wineserver did not start"
     fi
+    mkdir -p "$WINEPREFIX"
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1 || fail "wineserver did not start"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$WINE" wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 || fail "wineboot, see $WINEPREFIX.log"
     fi
