@@ -7,8 +7,8 @@
  *
  * One difference needs care: arm64 saturates a float-to-integer conversion
  * of NaN or of a value outside the 32-bit range, where SSE2 gives -2^31.
- * f4_trunc gives -2^31 there too, so that the bounds test and every other
- * truncation decide as on x86-64.
+ * Only the bounds test truncates such values, and it rejects both results
+ * (see f4_trunc); every other truncation is of a value within the range.
  *
  * Types: f32x4 holds four singles, f64x2 two doubles, i32x4 four 32-bit
  * integers, mask4 four lanes of all ones (set) or all zeros (clear).
@@ -51,17 +51,12 @@ lane_op mask4 f4_ge(f32x4 a, f32x4 b) { return vcgeq_f32(a, b); }
 /* a where m is set, b elsewhere. */
 lane_op f32x4 f4_select(mask4 m, f32x4 a, f32x4 b) { return vbslq_f32(m, a, b); }
 
-/* Truncation toward zero. NaN and values outside the 32-bit range give
- * -2^31, as on SSE2, which is below 1 like the value of any coordinate
- * that fails: fcvtzs saturates them (NaN to 0), so those lanes, the ones
- * whose magnitude is not below 2^31, are replaced. */
-lane_op i32x4 f4_trunc(f32x4 a)
-{
-    const uint32x4_t in_range = vcaltq_f32(a, vdupq_n_f32(2147483648.0f));
-    return vbslq_s32(in_range, vcvtq_s32_f32(a), vdupq_n_s32(INT32_MIN));
-}
-/* The same for values known to lie within the 32-bit range, where fcvtzs
- * alone gives it. */
+/* Truncation toward zero. fcvtzs saturates NaN to 0 and values outside
+ * the 32-bit range to -2^31 or 2^31 - 1 (SSE2 gives -2^31 for all of
+ * them): each is outside every range of the bounds test, whose top is
+ * at most 2^31 - 2, so the same points pass as on x86-64. */
+lane_op i32x4 f4_trunc(f32x4 a) { return vcvtq_s32_f32(a); }
+/* The same for values known to lie within the 32-bit range. */
 lane_op i32x4 f4_trunc_in_range(f32x4 a) { return vcvtq_s32_f32(a); }
 lane_op f32x4 f4_from_i4(i32x4 a) { return vcvtq_f32_s32(a); }
 
@@ -94,6 +89,10 @@ template <int n> lane_op i32x4 i4_shl(i32x4 a) { return vshlq_n_s32(a, n); }
 
 /* a + 1 where m is set (a set lane is -1 as an integer). */
 lane_op i32x4 i4_inc(i32x4 a, mask4 m) { return vsubq_s32(a, vreinterpretq_s32_u32(m)); }
+
+/* Whether the walk forms voxel offsets in single where that is exact: not
+ * here, where the integer products and sum take two steps (mul, mla). */
+enum { offsets_in_single = 0 };
 
 /* Low 32 bits of each lane of a b + c d (integer products, not rounded). */
 lane_op i32x4 i4_mul_add(i32x4 a, i32x4 b, i32x4 c, i32x4 d) { return vmlaq_s32(vmulq_s32(a, b), c, d); }
@@ -139,6 +138,41 @@ lane_op i32x4 voxel_pairs(const unsigned char *const *cell, size_t off)
     pairs = vsetq_lane_u16(load_pair(cell[2] + off), pairs, 4);
     pairs = vsetq_lane_u16(load_pair(cell[3] + off), pairs, 6);
     return vreinterpretq_s32_u16(pairs);
+}
+
+/* Voxel pairs are read a cell at a time (voxel_rows): a post-indexed load
+ * steps through each cell's rows, saving the address arithmetic of a row
+ * at a time. */
+enum { pairs_by_cell = 1 };
+
+/* Writes the pairs of cell n (at p) into lane n of rows[0] to rows[3]: the
+ * pairs at p, p + d0, p + plane and p + plane + d0, one pointer stepping
+ * through them. */
+template <int n>
+lane_op void cell_pairs(const unsigned char *p, size_t d0, size_t plane, uint16x8_t *rows)
+{
+    rows[0] = vsetq_lane_u16(load_pair(p), rows[0], 2 * n);
+    p += d0;
+    rows[1] = vsetq_lane_u16(load_pair(p), rows[1], 2 * n);
+    p += plane - d0;
+    rows[2] = vsetq_lane_u16(load_pair(p), rows[2], 2 * n);
+    p += d0;
+    rows[3] = vsetq_lane_u16(load_pair(p), rows[3], 2 * n);
+}
+
+/* The voxel pairs (p[0], p[1]) of the four rows of four cells, at p =
+ * cell[n] + off for off 0, d0, plane and plane + d0, in the form that
+ * pair_first and pair_second take: cell n in the low half of lane n, the
+ * high halves zero. */
+lane_op void voxel_rows(const unsigned char *const *cell, size_t d0, size_t plane, i32x4 *pairs)
+{
+    uint16x8_t rows[4] = {vdupq_n_u16(0), vdupq_n_u16(0), vdupq_n_u16(0), vdupq_n_u16(0)};
+    cell_pairs<0>(cell[0], d0, plane, rows);
+    cell_pairs<1>(cell[1], d0, plane, rows);
+    cell_pairs<2>(cell[2], d0, plane, rows);
+    cell_pairs<3>(cell[3], d0, plane, rows);
+    for (int r = 0; r < 4; ++r)
+        pairs[r] = vreinterpretq_s32_u16(rows[r]);
 }
 
 /* The first and the second voxel of each pair, as singles. */

@@ -45,7 +45,7 @@ lane_op f32x4 f4_select(mask4 m, f32x4 a, f32x4 b)
 }
 
 /* Truncation toward zero. NaN and values outside the 32-bit range give
- * -2^31, which is below 1 like the value of any coordinate that fails. */
+ * -2^31, which is outside every range of the bounds test. */
 lane_op i32x4 f4_trunc(f32x4 a) { return _mm_cvttps_epi32(a); }
 /* The same for values known to lie within the 32-bit range. */
 lane_op i32x4 f4_trunc_in_range(f32x4 a) { return _mm_cvttps_epi32(a); }
@@ -82,6 +82,15 @@ template <int n> lane_op i32x4 i4_shl(i32x4 a) { return _mm_slli_epi32(a, n); }
 
 /* a + 1 where m is set (a set lane is -1 as an integer). */
 lane_op i32x4 i4_inc(i32x4 a, mask4 m) { return _mm_sub_epi32(a, _mm_castps_si128(m)); }
+
+/* Whether the walk forms voxel offsets in single where that is exact:
+ * SSE2 has no 32-bit lane product, so i4_mul_add takes eight steps. */
+enum { offsets_in_single = 1 };
+
+/* Voxel pairs are read a row at a time (voxel_pairs), each row blended
+ * as soon as it is read: with all four rows read first, the x86-64 build
+ * takes two instructions a grid point more. */
+enum { pairs_by_cell = 0 };
 
 /* Low 32 bits of each lane of a b + c d, b and d broadcast: pmuludq
  * multiplies the even lanes, so the odd ones are shifted down first. */
@@ -136,6 +145,16 @@ lane_op i32x4 voxel_pairs(const unsigned char *const *cell, size_t off)
     pairs = _mm_insert_epi16(pairs, load_pair(cell[1] + off), 2);
     pairs = _mm_insert_epi16(pairs, load_pair(cell[2] + off), 4);
     return _mm_insert_epi16(pairs, load_pair(cell[3] + off), 6);
+}
+
+/* The pairs of the four rows of four cells: off 0, d0, plane and
+ * plane + d0. */
+lane_op void voxel_rows(const unsigned char *const *cell, size_t d0, size_t plane, i32x4 *pairs)
+{
+    pairs[0] = voxel_pairs(cell, 0);
+    pairs[1] = voxel_pairs(cell, d0);
+    pairs[2] = voxel_pairs(cell, plane);
+    pairs[3] = voxel_pairs(cell, plane + d0);
 }
 
 /* The first and the second voxel of each pair, as singles. */

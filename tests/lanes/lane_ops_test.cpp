@@ -37,25 +37,39 @@ void lanes_of(i32x4 v, int32_t *out)
         out[n] = (int32_t)u[n];
 }
 
-void expect_trunc(float a, float b, float c, float d, int32_t ea, int32_t eb, int32_t ec, int32_t ed)
+/* The widest range of the bounds test: integer parts 1 to 2^31 - 2. */
+i32x4 widest_range() { return i4_range(0x7ffffffeu); }
+
+/* Lanes a to d truncate to want, where that is set (in range), and fall
+ * outside the widest range where it is not. */
+void expect_trunc(f32x4 v, const int32_t *want, const bool *in_range)
 {
     int32_t got[4];
-    lanes_of(f4_trunc(opaque4(a, b, c, d)), got);
-    const int32_t want[4] = {ea, eb, ec, ed};
-    for (int n = 0; n < 4; ++n)
-        EXPECT_EQ(got[n], want[n]) << "lane " << n;
+    lanes_of(f4_trunc(v), got);
+    const int outside = m4_bits(i4_in_range(f4_trunc(v), widest_range())) ^ 15;
+    for (int n = 0; n < 4; ++n) {
+        if (in_range[n])
+            EXPECT_EQ(got[n], want[n]) << "lane " << n;
+        else
+            EXPECT_TRUE(outside >> n & 1) << "lane " << n << " gave " << got[n];
+    }
 }
 
-TEST(LaneOps, TruncationTowardZeroAndMinusTwoToThe31Outside)
+TEST(LaneOps, TruncationTowardZeroAndOutsideEveryRangeBeyond)
 {
-    const int32_t lowest = INT32_MIN;
-    expect_trunc(1.5f, -1.5f, 0.99999994f, 255.99998f, 1, -1, 0, 255);
+    const bool all[4] = {true, true, true, true};
+    const int32_t small[4] = {1, -1, 0, 255};
+    expect_trunc(opaque4(1.5f, -1.5f, 0.99999994f, 255.99998f), small, all);
     /* The largest single below 2^31 converts; 2^31 itself and beyond do not. */
-    expect_trunc(2147483520.0f, 2147483648.0f, 1e20f, INFINITY, 2147483520, lowest, lowest, lowest);
-    expect_trunc(NAN, -NAN, -INFINITY, -1e20f, lowest, lowest, lowest, lowest);
+    const int32_t top[4] = {2147483520, 0, 0, 0};
+    const bool first[4] = {true, false, false, false};
+    expect_trunc(opaque4(2147483520.0f, 2147483648.0f, 1e20f, INFINITY), top, first);
+    const bool none[4] = {false, false, false, false};
+    expect_trunc(opaque4(NAN, -NAN, -INFINITY, -1e20f), top, none);
     /* -2^31 is in range; the next single below is not. */
-    expect_trunc(-2147483648.0f, -2147483904.0f, -2147483520.0f, 16777217.0f, lowest, lowest, -2147483520,
-                 16777216);
+    const int32_t low[4] = {INT32_MIN, 0, -2147483520, 16777216};
+    const bool ends[4] = {true, false, true, true};
+    expect_trunc(opaque4(-2147483648.0f, -2147483904.0f, -2147483520.0f, 16777217.0f), low, ends);
 }
 
 TEST(LaneOps, RangeFromOneToTopAtTheEnds)
@@ -65,10 +79,12 @@ TEST(LaneOps, RangeFromOneToTopAtTheEnds)
     EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(-2147483648.0f, -1.0f, 2147483520.0f, 3.0f)), range)), 8);
     EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(1.0f, 2.0f, 3.0f, 4.0f)), i4_range(0))), 0);
     /* The widest range: NaN and values past 2^31 must still fall outside,
-     * which a saturating conversion (to 2^31 - 1) would not. */
-    const i32x4 widest = i4_range(0x7fffffffu);
-    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(2147483520.0f, NAN, 1e10f, 1.0f)), widest)), 9);
-    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(INFINITY, 2147483648.0f, 0.5f, -0.5f)), widest)), 0);
+     * whether the conversion gives -2^31 or saturates to 2^31 - 1. */
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(2147483520.0f, NAN, 1e10f, 1.0f)), widest_range())), 9);
+    EXPECT_EQ(m4_bits(i4_in_range(f4_trunc(opaque4(INFINITY, 2147483648.0f, 0.5f, -0.5f)), widest_range())),
+              0);
+    EXPECT_EQ(m4_bits(i4_in_range(i4_set1(INT32_MAX), widest_range())), 0);
+    EXPECT_EQ(m4_bits(i4_in_range(i4_set1(INT32_MAX - 1), widest_range())), 15);
 }
 
 TEST(LaneOps, ComparisonsWithNaNAreFalseAndMasksKeepLaneOrder)
@@ -127,19 +143,30 @@ TEST(LaneOps, IntegerLanes)
     EXPECT_FALSE(i4_all_equal(i4_sub(i4_set1(1), f4_trunc(opaque4(1, 0, 0, 0)))));
 }
 
-TEST(LaneOps, VoxelPairsInLaneOrder)
+TEST(LaneOps, VoxelPairsOfFourRowsInLaneOrder)
 {
-    const unsigned char vox[] = {0, 255, 17, 3, 200, 1, 9, 128, 254, 77};
-    const unsigned char *cell[4] = {vox, vox + 2, vox + 5, vox + 7};
-    const f32x4 first = pair_first(voxel_pairs(cell, 1));
-    const f32x4 second = pair_second(voxel_pairs(cell, 1));
-    float a[4], b[4];
-    memcpy(a, &first, sizeof a);
-    memcpy(b, &second, sizeof b);
-    const float want_a[4] = {255, 3, 9, 254}, want_b[4] = {17, 200, 128, 77};
-    for (int n = 0; n < 4; ++n) {
-        EXPECT_EQ(a[n], want_a[n]) << "lane " << n;
-        EXPECT_EQ(b[n], want_b[n]) << "lane " << n;
+    /* Rows d0 = 3 apart, planes 10 apart: each cell's pairs at 0, 3, 10
+     * and 13 past its first voxel. */
+    unsigned char vox[48];
+    for (int n = 0; n < 48; ++n)
+        vox[n] = (unsigned char)(n * 37 + 11);
+    vox[2] = 255;
+    vox[3] = 0;
+    const size_t at[4] = {2, 0, 19, 26};
+    const unsigned char *cell[4] = {vox + at[0], vox + at[1], vox + at[2], vox + at[3]};
+    i32x4 pairs[4];
+    voxel_rows(cell, 3, 10, pairs);
+    const size_t off[4] = {0, 3, 10, 13};
+    for (int r = 0; r < 4; ++r) {
+        const f32x4 first = pair_first(pairs[r]);
+        const f32x4 second = pair_second(pairs[r]);
+        float a[4], b[4];
+        memcpy(a, &first, sizeof a);
+        memcpy(b, &second, sizeof b);
+        for (int n = 0; n < 4; ++n) {
+            EXPECT_EQ(a[n], vox[at[n] + off[r]]) << "row " << r << " lane " << n;
+            EXPECT_EQ(b[n], vox[at[n] + off[r] + 1]) << "row " << r << " lane " << n;
+        }
     }
 }
 
