@@ -79,8 +79,9 @@ function varargout = vorn_hist2(varargin)
 %       pkg install vorn_hist2-*.tar.gz     (from dist/)
 %       pkg load vorn_hist2
 %   or build_octave in the source folder; in MATLAB the file for the
-%   platform, vorn_hist2.mexa64, .mexw64, .mexw32 or .mexmaci64 from dist/
-%   (mexext names the one MATLAB loads).
+%   platform from dist/: vorn_hist2.mexa64 (Linux), .mexw64 or .mexw32
+%   (Windows), .mexmaci64 (Intel Mac) or .mexmaca64 (Apple silicon Mac,
+%   macOS 11 or later); mexext names the one MATLAB loads.
 
 if exist('OCTAVE_VERSION', 'builtin')
   msg = ['No vorn_hist2 plug-in that GNU Octave can load is on the path ' ...

@@ -1,54 +1,6 @@
-# The macOS plug-in: a 64-bit Mach-O bundle, vorn_hist2.mexmaci64, linked by
-# ld64.lld against text stubs of the host's and the system's libraries.
-include(cmake/hostapi.cmake)
-
-# Link stubs of the host libraries, one symbol list per library from mex.h.
-vorn_hostapi_functions(HOSTAPI)
-set(host_stubs "")
-foreach(group MX MEX)
-  string(TOLOWER "lib${group}" LIBRARY)
-  set(symbols "")
-  foreach(name IN LISTS HOSTAPI_${group})
-    list(APPEND symbols "_${HOSTAPI_BOUND_${name}}")
-  endforeach()
-  list(JOIN symbols ", " SYMBOLS)
-  set(INSTALL_NAME "@rpath/${LIBRARY}.dylib")
-  configure_file(hostapi/macos/host.tbd.in "${CMAKE_BINARY_DIR}/hostlib/${LIBRARY}.tbd" @ONLY)
-  list(APPEND host_stubs "${CMAKE_BINARY_DIR}/hostlib/${LIBRARY}.tbd")
-endforeach()
-
-set(sdk_lib "${CMAKE_OSX_SYSROOT}/usr/lib")
-set(exports "${CMAKE_SOURCE_DIR}/build/macos/exports.txt")
-
-# ld64.lld is called directly: the compiler driver would name a linker
-# version and runtime libraries of its own. The needed libraries are listed
-# in the order the host expects them: libmx, libmex, libc++, libSystem.
-set(CMAKE_CXX_CREATE_SHARED_MODULE
-    "<CMAKE_LINKER> -arch x86_64 -bundle <LINK_FLAGS> -o <TARGET> <OBJECTS> <LINK_LIBRARIES>")
-
-add_library(vorn_hist2 MODULE gateway/vorn_hist2.cpp gateway/mexfilerequiredapiversion.cpp)
-target_include_directories(vorn_hist2 PRIVATE hostapi)
-# The stack guard comes from libSystem, as on the host's own builds.
-target_compile_options(vorn_hist2 PRIVATE -fstack-protector-strong)
-# clang would fold the sampler into hist2; inlining only what is marked
-# inline keeps samp a function of its own, a local symbol of the bundle,
-# as g++ leaves it in the other builds.
-target_compile_options(vorn_core PRIVATE -fstack-protector-strong -finline-hint-functions)
-target_link_libraries(vorn_hist2 PRIVATE vorn_core ${host_stubs}
-  "${sdk_lib}/libc++.1.tbd" "${sdk_lib}/libSystem.B.tbd")
+# The Intel macOS plug-in, vorn_hist2.mexmaci64: an x86-64 bundle.
 # Minimum system 10.9 and SDK 10.10: ld64.lld writes LC_VERSION_MIN_MACOSX
-# for targets this old. No code signature, no run path of its own.
-target_link_options(vorn_hist2 PRIVATE
-  -platform_version macos 10.9 10.10
-  -exported_symbols_list "${exports}"
-  -no_adhoc_codesign)
-set_property(TARGET vorn_hist2 APPEND PROPERTY LINK_DEPENDS "${exports}")
-set_target_properties(vorn_hist2 PROPERTIES
-  PREFIX ""
-  SUFFIX ".mexmaci64"
-  LIBRARY_OUTPUT_DIRECTORY "${VORN_DIST_DIR}")
-
-# The test loader's own probe bundle.
-if(VORN_TESTS)
-  add_subdirectory(tests/macos)
-endif()
+# for targets this old. No code signature.
+set(VORN_MACHO_OPTIONS "SHELL:-platform_version macos 10.9 10.10" -no_adhoc_codesign)
+set(VORN_MACHO_SUFFIX ".mexmaci64")
+include(cmake/macho.cmake)

@@ -33,7 +33,7 @@ if(VORN_TESTS)
   set(VORN_I386_RUN bash "${CMAKE_SOURCE_DIR}/tests/i386/run.sh"
       "${VORN_i386_DIR}/tests/i386/i386_probe" "${VORN_QEMU_I386}")
 endif()
-foreach(platform win64 win32 macos)
+foreach(platform win64 win32 macos maca64)
   if(platform IN_LIST VORN_PLATFORMS)
     vorn_subbuild(${platform})
   endif()

@@ -11,7 +11,7 @@
 #include <string.h>
 
 /* The whole file at path; exits with status 2 when it cannot be read. */
-static unsigned char *read_whole_file(const char *path, size_t *len)
+static inline unsigned char *read_whole_file(const char *path, size_t *len)
 {
     FILE *f = fopen(path, "rb");
     if (!f) {
@@ -33,7 +33,7 @@ static unsigned char *read_whole_file(const char *path, size_t *len)
 
 /* Replaces every occurrence of `from` (with its NUL) by `to`, of the same
  * length; returns how many it replaced. */
-static int replace_string(unsigned char *file, size_t len, const char *from, const char *to)
+static inline int replace_string(unsigned char *file, size_t len, const char *from, const char *to)
 {
     const size_t n = strlen(from) + 1;
     int count = 0;
@@ -55,7 +55,7 @@ typedef int (*try_load_fn)(const unsigned char *copy, size_t len, char *err, siz
 
 /* Each copy of file with one string renamed must be refused for the
  * reason given. Prints one line per case; returns the number of failures. */
-static int check_refusals(const unsigned char *file, size_t len, const renamed_import *cases, int count,
+static inline int check_refusals(const unsigned char *file, size_t len, const renamed_import *cases, int count,
                           try_load_fn try_load)
 {
     int failures = 0;

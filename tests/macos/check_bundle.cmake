@@ -1,8 +1,27 @@
-# Checks the macOS bundle's Mach-O properties from llvm-objdump's and
+# Checks a macOS bundle's Mach-O properties from llvm-objdump's and
 # llvm-nm's own dumps: header, load commands, needed libraries, exports,
 # binds and symbol scopes. Every failed check is reported, then the script
-# fails.
+# fails. ARCH is the bundle's architecture: x86_64 (the Intel bundle,
+# macOS 10.9, unsigned) or arm64 (macOS 11.0, signed by the linker).
 set(failures 0)
+if(ARCH STREQUAL "x86_64")
+  set(cpu X86_64)
+  # ld64.lld writes the old form of the command for targets this old.
+  set(version_command "cmd LC_VERSION_MIN_MACOSX\n +cmdsize 16\n +version 10\\.9\n +sdk 10\\.10\n")
+  set(version_what "LC_VERSION_MIN_MACOSX with version 10.9 and sdk 10.10")
+  set(signed FALSE)
+  # floor and floorf are calls into libSystem.
+  set(system_functions _floor _floorf ___stack_chk_fail)
+elseif(ARCH STREQUAL "arm64")
+  set(cpu ARM64)
+  set(version_command "cmd LC_BUILD_VERSION\n +cmdsize [0-9]+\n +platform macos\n +sdk 11\\.0\n +minos 11\\.0\n")
+  set(version_what "LC_BUILD_VERSION for macos with minos 11.0 and sdk 11.0")
+  set(signed TRUE)
+  # floor and floorf are single instructions (frintm) on arm64.
+  set(system_functions ___stack_chk_fail)
+else()
+  message(FATAL_ERROR "check_bundle.cmake needs -DARCH=x86_64 or -DARCH=arm64")
+endif()
 # check("<if() condition>" "<what is wrong>"): the condition is given as
 # text and evaluated here, so that its words stay separate arguments.
 macro(check condition what)
@@ -34,20 +53,36 @@ dump(binds ${OBJDUMP} --macho --bind ${BUNDLE})
 dump(lazy ${OBJDUMP} --macho --lazy-bind ${BUNDLE})
 dump(symbols ${NM} -m ${BUNDLE})
 
-# A 64-bit x86-64 bundle, linked for dyld with a two-level namespace.
-check("headers MATCHES \"MH_MAGIC_64 +X86_64 +ALL +0x00 +BUNDLE +[0-9]+ +[0-9]+ +[^\n]*TWOLEVEL\""
-      "not a two-level-namespace x86-64 bundle")
+# A 64-bit bundle for the architecture, linked for dyld with a two-level
+# namespace.
+check("headers MATCHES \"MH_MAGIC_64 +${cpu} +ALL +0x00 +BUNDLE +[0-9]+ +[0-9]+ +[^\n]*TWOLEVEL\""
+      "not a two-level-namespace ${ARCH} bundle")
 
-# Minimum system 10.9, SDK 10.10, the old form of the command.
-count_matches(n "cmd LC_VERSION_MIN_MACOSX\n +cmdsize 16\n +version 10\\.9\n +sdk 10\\.10\n" "${headers}")
-check("n EQUAL 1" "no LC_VERSION_MIN_MACOSX with version 10.9 and sdk 10.10")
+# The minimum system, in one platform version command.
+count_matches(n "${version_command}" "${headers}")
+check("n EQUAL 1" "no ${version_what}")
 count_matches(n "cmd LC_(BUILD_VERSION|VERSION_MIN_[A-Z]+)\n" "${headers}")
-check("n EQUAL 1" "other platform version commands than LC_VERSION_MIN_MACOSX")
+check("n EQUAL 1" "other platform version commands than the ${version_what}")
 count_matches(n "cmd LC_UUID\n +cmdsize 24\n +uuid [0-9A-F-]+\n" "${headers}")
 check("n EQUAL 1" "no LC_UUID")
-foreach(absent LC_CODE_SIGNATURE LC_RPATH LC_DYLD_CHAINED_FIXUPS LC_DYLD_EXPORTS_TRIE LC_MAIN)
+foreach(absent LC_RPATH LC_DYLD_CHAINED_FIXUPS LC_DYLD_EXPORTS_TRIE LC_MAIN)
   check("NOT headers MATCHES \"cmd ${absent}\n\"" "the bundle has ${absent}")
 endforeach()
+# The code signature, where there is one, is the last load command and the
+# last thing in the file (macho_signature checks its contents).
+if(signed)
+  file(SIZE "${BUNDLE}" size)
+  string(REGEX MATCH "Load command [0-9]+\n +cmd LC_CODE_SIGNATURE\n +cmdsize 16\n +dataoff ([0-9]+)\n +datasize ([0-9]+)\n$"
+         signature "${headers}")
+  set(signature_end -1)
+  if(signature)
+    math(EXPR signature_end "${CMAKE_MATCH_1} + ${CMAKE_MATCH_2}")
+  endif()
+  check("signature AND signature_end EQUAL size"
+        "LC_CODE_SIGNATURE is not the last load command, or its data does not end the file")
+else()
+  check("NOT headers MATCHES \"cmd LC_CODE_SIGNATURE\n\"" "the bundle has LC_CODE_SIGNATURE")
+endif()
 # Lazy binding through stubs and the stub helper, from the dyld info.
 check("headers MATCHES \"cmd LC_DYLD_INFO_ONLY\n\"" "no LC_DYLD_INFO_ONLY")
 check("headers MATCHES \"sectname __stub_helper\n\"" "no __stub_helper section")
@@ -92,12 +127,14 @@ set(expected_lazy "")
 foreach(name IN LISTS host_functions)
   list(APPEND expected_lazy "libmx ${name}")
 endforeach()
-list(APPEND expected_lazy "libmex _mexErrMsgTxt" "libSystem _floor" "libSystem _floorf"
-     "libSystem ___stack_chk_fail")
+list(APPEND expected_lazy "libmex _mexErrMsgTxt")
+foreach(name IN LISTS system_functions)
+  list(APPEND expected_lazy "libSystem ${name}")
+endforeach()
 list(SORT expected_lazy)
 
 function(bound_pairs out section text)
-  string(REGEX MATCHALL "__DATA +${section} +0x[0-9a-f]+ [^\n]+" rows "${text}")
+  string(REGEX MATCHALL "__DATA(_CONST)? +${section} +0x[0-9a-f]+ [^\n]+" rows "${text}")
   set(pairs "")
   foreach(row IN LISTS rows)
     # The last two columns: library and symbol.
@@ -109,7 +146,7 @@ function(bound_pairs out section text)
 endfunction()
 bound_pairs(lazy_pairs __la_symbol_ptr "${lazy}")
 check("lazy_pairs STREQUAL expected_lazy" "lazy binds are\n  ${lazy_pairs}\nnot\n  ${expected_lazy}")
-string(REGEX MATCHALL "\n__DATA [^\n]+" bind_rows "${binds}")
+string(REGEX MATCHALL "\n__DATA(_CONST)? [^\n]+" bind_rows "${binds}")
 bound_pairs(bind_pairs "[_a-z]+" "${binds}")
 list(LENGTH bind_rows n)
 check("n EQUAL 2 AND bind_pairs STREQUAL \"libSystem ___stack_chk_guard;libSystem dyld_stub_binder\""
@@ -136,8 +173,13 @@ foreach(line IN LISTS core_locals)
 endforeach()
 count_matches(n "\\(undefined\\) external [^ \n]+\n" "${symbols}")
 check("n EQUAL 0" "${n} imports without a library (flat namespace)")
+# The host functions and libSystem's: the functions, the stack guard and
+# the stub binder.
+list(LENGTH host_functions n_host)
+list(LENGTH system_functions n_system)
+math(EXPR n_imports "${n_host} + 1 + ${n_system} + 2")
 count_matches(n "\\(undefined\\) external [^ \n]+ \\(from lib[a-zA-Z+]+\\)\n" "${symbols}")
-check("n EQUAL 18" "${n} imports, not 18")
+check("n EQUAL n_imports" "${n} imports, not ${n_imports}")
 
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} checks failed")

@@ -1,10 +1,14 @@
 /*
- * Test loader for 64-bit x86-64 Mach-O bundles: the little of dyld's work
- * that a bundle without initialisers needs. The load commands give the
- * segments, the dependent libraries (in ordinal order) and the dyld info:
- * rebase, bind and lazy-bind opcode streams and the export trie. Lazy
- * pointers are bound at load, so the stub helper and dyld_stub_binder are
- * never reached.
+ * Test loader for 64-bit Mach-O bundles of the processor it runs on (x86-64
+ * or arm64): the little of dyld's work that a bundle without initialisers
+ * needs. The load commands give the segments, the dependent libraries (in
+ * ordinal order) and the dyld info: rebase, bind and lazy-bind opcode
+ * streams and the export trie. Lazy pointers are bound at load, so the stub
+ * helper and dyld_stub_binder are never reached. Both processors use the
+ * same forms: pointer rebases and pointer binds, the stubs loading their
+ * targets from the lazy pointers. Chained fixups (LC_DYLD_CHAINED_FIXUPS)
+ * are refused, with every other command that dyld must understand and this
+ * loader does not.
  */
 #include "macho_load.h"
 
@@ -14,11 +18,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 /* The Mach-O values this loader reads. */
 enum {
     MH_MAGIC_64 = 0xfeedfacf,
     CPU_TYPE_X86_64 = 0x01000007,
+    CPU_TYPE_ARM64 = 0x0100000c,
     MH_BUNDLE = 8,
     LC_REQ_DYLD = 0x80000000,
     LC_SEGMENT_64 = 0x19,
@@ -42,10 +48,20 @@ enum {
     EXPORT_SYMBOL_FLAGS_KIND_REGULAR = 0x00,
     EXPORT_SYMBOL_FLAGS_REEXPORT = 0x08,
     EXPORT_SYMBOL_FLAGS_STUB_AND_RESOLVER = 0x10,
-    PAGE = 4096,
     MAX_SEGMENTS = 16,
     MAX_LIBRARIES = 32,
 };
+
+/* The bundle's code runs here, so it must be built for this processor. */
+#if defined(__x86_64__)
+static const uint32_t own_cpu = CPU_TYPE_X86_64;
+static const char own_cpu_name[] = "x86-64";
+#elif defined(__aarch64__)
+static const uint32_t own_cpu = CPU_TYPE_ARM64;
+static const char own_cpu_name[] = "arm64";
+#else
+#error "the Mach-O test loader runs bundles for x86-64 or arm64 only"
+#endif
 
 typedef struct {
     uint64_t vmaddr, vmsize, fileoff, filesize;
@@ -61,6 +77,7 @@ typedef struct {
     int nlib;
     uint64_t lo, hi;          /* the segments' address range */
     unsigned char *map;       /* lo lands here */
+    size_t page;              /* this system's page size */
     char *err;
     size_t err_size;
 } loader;
@@ -170,8 +187,8 @@ static int read_commands(loader *ld, stream *dyld_info, stream *lazy, stream *re
     const unsigned char *f = ld->file;
     if (ld->len < 32 || rd32(f) != MH_MAGIC_64)
         return fail(ld, "not a 64-bit Mach-O file");
-    if (rd32(f + 4) != CPU_TYPE_X86_64)
-        return fail(ld, "not built for x86-64");
+    if (rd32(f + 4) != own_cpu)
+        return fail(ld, "not built for %s", own_cpu_name);
     if (rd32(f + 12) != MH_BUNDLE)
         return fail(ld, "not a bundle");
     uint32_t ncmds = rd32(f + 16), sizeofcmds = rd32(f + 20);
@@ -255,15 +272,15 @@ static int map_segments(loader *ld)
     }
     if (ld->lo >= ld->hi || ld->hi - ld->lo > ((uint64_t)1 << 32))
         return fail(ld, "implausible segment layout");
-    size_t size = (size_t)((ld->hi - ld->lo + PAGE - 1) / PAGE * PAGE);
+    size_t size = (size_t)((ld->hi - ld->lo + ld->page - 1) / ld->page * ld->page);
     void *map = mmap(NULL, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED)
         return fail(ld, "cannot reserve %zu bytes", size);
     ld->map = (unsigned char *)map;
     for (int k = 0; k < ld->nseg; ++k) {
         const segment *sg = &ld->seg[k];
-        if (sg->vmsize != 0 && (sg->vmaddr - ld->lo) % PAGE != 0)
-            return fail(ld, "segment %d is not page-aligned", k);
+        if (sg->vmsize != 0 && (sg->vmaddr - ld->lo) % ld->page != 0)
+            return fail(ld, "segment %d is not aligned to this system's %zu-byte pages", k, ld->page);
         memcpy(ld->map + (sg->vmaddr - ld->lo), ld->file + sg->fileoff, (size_t)sg->filesize);
     }
     return 1;
@@ -357,16 +374,23 @@ static int apply_binds(loader *ld, stream *s, int lazy, macho_resolver resolve)
     return s->bad ? fail(ld, "%s info is malformed", lazy ? "lazy bind" : "bind") : 1;
 }
 
+/* The code was written through the data cache: on arm64 the instruction
+ * cache does not see it until it is cleaned and invalidated (a no-op on
+ * x86-64). Then each segment gets the protection it asks for. */
 static int protect_segments(loader *ld)
 {
     for (int k = 0; k < ld->nseg; ++k) {
         const segment *sg = &ld->seg[k];
         if (sg->vmsize == 0)
             continue;
+        if (sg->initprot & VM_PROT_EXECUTE) {
+            char *start = (char *)ld->map + (sg->vmaddr - ld->lo);
+            __builtin___clear_cache(start, start + sg->vmsize);
+        }
         int prot = ((sg->initprot & VM_PROT_READ) ? PROT_READ : 0) |
                    ((sg->initprot & VM_PROT_WRITE) ? PROT_WRITE : 0) |
                    ((sg->initprot & VM_PROT_EXECUTE) ? PROT_EXEC : 0);
-        size_t size = (size_t)((sg->vmsize + PAGE - 1) / PAGE * PAGE);
+        size_t size = (size_t)((sg->vmsize + ld->page - 1) / ld->page * ld->page);
         if (mprotect(ld->map + (sg->vmaddr - ld->lo), size, prot) != 0)
             return fail(ld, "cannot protect segment %d", k);
     }
@@ -382,6 +406,7 @@ int macho_load(const unsigned char *file, size_t len, macho_resolver resolve, ma
     ld.len = len;
     ld.err = err;
     ld.err_size = err_size;
+    ld.page = (size_t)sysconf(_SC_PAGESIZE);
     memset(image, 0, sizeof *image);
     stream binds = {NULL, NULL, 0}, lazy = binds, rebase = binds, exports = binds;
 
@@ -406,7 +431,7 @@ int macho_load(const unsigned char *file, size_t len, macho_resolver resolve, ma
         image->exports = trie;
     }
     image->map = ld.map;
-    image->map_size = ld.map ? (size_t)((ld.hi - ld.lo + PAGE - 1) / PAGE * PAGE) : 0;
+    image->map_size = ld.map ? (size_t)((ld.hi - ld.lo + ld.page - 1) / ld.page * ld.page) : 0;
     image->header = ok ? ld.map + (text->vmaddr - ld.lo) : NULL;
     if (!ok)
         macho_unload(image);

@@ -1,10 +1,17 @@
 /*
- * A test loader for 64-bit x86-64 Mach-O bundles on Linux: maps the
- * bundle's segments, applies its rebase information, binds every import
- * (lazy ones too, at once) through a resolver, and finds exported symbols
- * through the export trie. Nothing is run at load: a bundle with
- * initialiser or finaliser sections is refused, as is one that imports a
- * symbol the resolver cannot supply.
+ * A test loader for 64-bit Mach-O bundles on Linux, built for x86-64 or for
+ * arm64 and taking bundles for that processor alone: maps the bundle's
+ * segments, applies its rebase information, binds every import (lazy ones
+ * too, at once) through a resolver, flushes the instruction cache over the
+ * code, and finds exported symbols through the export trie. Nothing is run
+ * at load: a bundle with initialiser or finaliser sections is refused, as
+ * is one that imports a symbol the resolver cannot supply.
+ *
+ * The bundle's code calls the resolver's addresses with Apple's calling
+ * convention. For the calls a plug-in makes it matches Linux's, but for
+ * one rule of Apple's arm64 convention, which the resolver must honour:
+ * a bool, char or short result is widened to 32 bits by the callee
+ * (macho_runner binds every host function through apple_abi.h for this).
  */
 #ifndef VORN_TESTS_MACHO_LOAD_H
 #define VORN_TESTS_MACHO_LOAD_H
