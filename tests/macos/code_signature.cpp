@@ -40,7 +40,7 @@ static int fail(char *err, size_t err_size, const char *fmt, ...)
     return 0;
 }
 
-static uint32_t le32(const unsigned char *p)
+uint32_t le32(const unsigned char *p)
 {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
@@ -50,7 +50,7 @@ static uint64_t le64(const unsigned char *p)
     return (uint64_t)le32(p) | (uint64_t)le32(p + 4) << 32;
 }
 
-static uint32_t be32(const unsigned char *p)
+uint32_t be32(const unsigned char *p)
 {
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
 }

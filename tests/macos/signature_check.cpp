@@ -55,16 +55,6 @@ static int check_sha256(void)
     return failures;
 }
 
-static uint32_t le32(const unsigned char *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-static uint32_t be32(const unsigned char *p)
-{
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
-}
-
 /* Where a copy is doctored: the code's first byte (the start of
  * __TEXT,__text) and the signature's offset, from the load commands. */
 static int find_places(const unsigned char *f, size_t len, uint32_t *text, uint32_t *signature)
