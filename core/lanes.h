@@ -36,10 +36,12 @@ static inline f32x4 blend(f32x4 a, f32x4 ea, f32x4 b, f32x4 da)
     return f4_add(f4_mul(a, ea), f4_mul(b, da));
 }
 
-/* Blend along x in one row of the four cells, from the row's voxel pairs. */
-static inline f32x4 row_blend(i32x4 pairs, f32x4 ex, f32x4 dx)
+/* Blend along x in row r of the four cells. */
+static inline f32x4 row_blend(const cell_rows &rows, int r, f32x4 ex, f32x4 dx)
 {
-    return blend(pair_first(pairs), ex, pair_second(pairs), dx);
+    f32x4 first, second;
+    row_voxels(rows, r, &first, &second);
+    return blend(first, ex, second, dx);
 }
 
 /* A volume as the four-lane sampler reads it. Voxel offsets are formed in
@@ -126,24 +128,21 @@ static inline i32x4 axis_range(size_t size)
     return i4_range(top < 0x7ffffffeu ? top : 0x7ffffffeu);
 }
 
-/* The rest of samp at four located points: read the voxels and blend. */
-walk_inline f32x4 blend_cells(const lane_volume &v, const cells4 &c)
+/* The rest of samp at four located points: read the voxels and blend.
+ * rows is the header's place for the voxels it reads, cleared once for a
+ * run of calls. */
+walk_inline f32x4 blend_cells(const lane_volume &v, const cells4 &c, cell_rows *rows)
 {
     const f32x4 one = f4_set1(1.0f);
     const f32x4 ex = f4_sub(one, c.dx);
     const f32x4 ey = f4_sub(one, c.dy);
     const f32x4 ez = f4_sub(one, c.dz);
     const unsigned char *cell[4] = {v.vox + c.base[0], v.vox + c.base[1], v.vox + c.base[2], v.vox + c.base[3]};
-    /* All four rows' pairs at once where the header reads them cell by
-     * cell (one pointer stepping through each cell's rows), else a row at
-     * a time, each row blended as soon as it is read. */
-    i32x4 pairs[4];
-    if (pairs_by_cell)
-        voxel_rows(cell, v.d0, v.plane, pairs);
-    const f32x4 r00 = row_blend(pairs_by_cell ? pairs[0] : voxel_pairs(cell, 0), ex, c.dx);
-    const f32x4 r10 = row_blend(pairs_by_cell ? pairs[1] : voxel_pairs(cell, v.d0), ex, c.dx);
-    const f32x4 r01 = row_blend(pairs_by_cell ? pairs[2] : voxel_pairs(cell, v.plane), ex, c.dx);
-    const f32x4 r11 = row_blend(pairs_by_cell ? pairs[3] : voxel_pairs(cell, v.plane + v.d0), ex, c.dx);
+    read_rows(rows, cell, v.d0, v.plane);
+    const f32x4 r00 = row_blend(*rows, 0, ex, c.dx);
+    const f32x4 r10 = row_blend(*rows, 1, ex, c.dx);
+    const f32x4 r01 = row_blend(*rows, 2, ex, c.dx);
+    const f32x4 r11 = row_blend(*rows, 3, ex, c.dx);
     const f32x4 s0 = blend(r00, ey, r10, c.dy);
     const f32x4 s1 = blend(r01, ey, r11, c.dy);
     return blend(s0, ez, s1, c.dz);
@@ -215,74 +214,57 @@ static inline f32x4 keep_or_one(mask4 keep, f32x4 v)
     return f4_select(keep, v, f4_set1(1.0f));
 }
 
-/* Whether the cell after bin is in the same column: not in row 255. */
-static inline int has_next_row(int bin)
+/* h[0] + v's lane 0 and h[1] + v's lane 1. */
+static inline void add_pair(double *h, f64x2 v)
 {
-    return (bin & 255) != 255;
+    d2_store(h, d2_add(d2_load(h), v));
 }
 
-/* One point's unit of weight: share into cell h[0], frac into h[1] unless
- * the row is 255 (frac is 0 there, and h[1] is another column's cell). */
-static inline void add_point(double *hist, int bin, double share, double frac)
-{
-    double *h = hist + bin;
-    h[0] += share;
-    if (has_next_row(bin))
-        h[1] += frac;
-}
-
-/* (((a + v0) + v1) + v2) + v3 over the four values in v[0] and v[1]. */
-static inline double add_in_order(double a, const f64x2 *v)
-{
-    a += d2_lane<0>(v[0]);
-    a += d2_lane<1>(v[0]);
-    a += d2_lane<0>(v[1]);
-    return a + d2_lane<1>(v[1]);
-}
-
-/* Adds the points whose bit is set in mask, in lane order. */
+/* Adds the points whose bit is set in mask, in lane order. Each point adds
+ * the pair (share, frac) to its cell h[0] and the next row's h[1] at once,
+ * which rounds each sum exactly as two separate additions. */
 static inline void add4(double *hist, f32x4 w, f32x4 u, int mask)
 {
-    /* Samples lie between 0 and 255. */
-    const i32x4 i = f4_trunc_in_range(w);
+    /* Samples lie between 0 and 255. A sample of 255 is taken in row 254
+     * with frac 1 and share -0: its whole unit goes to row 255 as before,
+     * and adding -0 leaves row 254 as it was (every value, +0 and -0
+     * included), so every point has a next row in its column and no point
+     * needs a test. Below frac 1, -0 - (frac - 1) is 1 - frac exactly. */
+    const i32x4 i = f4_trunc_in_range(f4_min(w, f4_set1(254.5f)));
     const f32x4 frac = f4_sub(w, f4_from_i4(i));
-    const f32x4 share = f4_sub(f4_set1(1.0f), frac);
+    const f32x4 share = f4_sub(f4_set1(-0.0f), f4_sub(frac, f4_set1(1.0f)));
     /* floor(u + 0.5) in double: u's integer part, plus 1 where its
      * fraction is at least one half. */
     const i32x4 k = f4_trunc_in_range(u);
     const mask4 up = f4_ge(f4_sub(u, f4_from_i4(k)), f4_set1(0.5f));
     const i32x4 j = i4_inc(k, up);
-    f64x2 fd[2], sd[2];
-    widen(frac, fd);
-    widen(share, sd);
+    f64x2 add[4];
+    widen_pairs(share, frac, add);
     const i32x4 bin = i4_add(i, i4_shl<8>(j));
 
     if (mask == 15 && i4_all_equal(bin)) {
         /* One cell for all four, as in a uniform region: the same sums in
          * the same order, kept in a register instead of waiting for each
          * store to come back from memory. */
-        const int at = i4_lane<0>(bin);
-        double *h = hist + at;
-        h[0] = add_in_order(h[0], sd);
-        if (has_next_row(at))
-            h[1] = add_in_order(h[1], fd);
+        double *h = hist + i4_lane<0>(bin);
+        d2_store(h, d2_add(d2_add(d2_add(d2_add(d2_load(h), add[0]), add[1]), add[2]), add[3]));
         return;
     }
     if (mask == 15) { /* all four, as nearly every block */
-        add_point(hist, i4_lane<0>(bin), d2_lane<0>(sd[0]), d2_lane<0>(fd[0]));
-        add_point(hist, i4_lane<1>(bin), d2_lane<1>(sd[0]), d2_lane<1>(fd[0]));
-        add_point(hist, i4_lane<2>(bin), d2_lane<0>(sd[1]), d2_lane<0>(fd[1]));
-        add_point(hist, i4_lane<3>(bin), d2_lane<1>(sd[1]), d2_lane<1>(fd[1]));
+        add_pair(hist + i4_lane<0>(bin), add[0]);
+        add_pair(hist + i4_lane<1>(bin), add[1]);
+        add_pair(hist + i4_lane<2>(bin), add[2]);
+        add_pair(hist + i4_lane<3>(bin), add[3]);
         return;
     }
     if (mask & 1)
-        add_point(hist, i4_lane<0>(bin), d2_lane<0>(sd[0]), d2_lane<0>(fd[0]));
+        add_pair(hist + i4_lane<0>(bin), add[0]);
     if (mask & 2)
-        add_point(hist, i4_lane<1>(bin), d2_lane<1>(sd[0]), d2_lane<1>(fd[0]));
+        add_pair(hist + i4_lane<1>(bin), add[1]);
     if (mask & 4)
-        add_point(hist, i4_lane<2>(bin), d2_lane<0>(sd[1]), d2_lane<0>(fd[1]));
+        add_pair(hist + i4_lane<2>(bin), add[2]);
     if (mask & 8)
-        add_point(hist, i4_lane<3>(bin), d2_lane<1>(sd[1]), d2_lane<1>(fd[1]));
+        add_pair(hist + i4_lane<3>(bin), add[3]);
 }
 
 /* Up to stretch_blocks blocks of four grid points of one row, located in
@@ -301,9 +283,11 @@ static void sample_stretch(const stretch &st, const lane_volume &v1, const lane_
     /* All voxels first, then the additions: the blocks' reads overlap
      * instead of each waiting behind the previous block's additions. */
     f32x4 w[stretch_blocks], u[stretch_blocks];
+    cell_rows rows;
+    clear_rows(&rows);
     for (int n = 0; n < st.blocks; ++n) {
-        w[n] = blend_cells(v2, st.in2[n]);
-        u[n] = blend_cells(v1, st.in1[n]);
+        w[n] = blend_cells(v2, st.in2[n], &rows);
+        u[n] = blend_cells(v1, st.in1[n], &rows);
     }
     for (int n = 0; n < st.blocks; ++n)
         add4(hist, w[n], u[n], st.mask[n]);
@@ -383,7 +367,8 @@ struct lane_walk {
  * accepted points are located in both volumes and queued in st. Points
  * that are not grid points use no draws. */
 template <bool small>
-walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x4 gy, int *ran_index, stretch *st)
+walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x4 gy, int plane, int *ran_index,
+                            stretch *st, int *blocks)
 {
     const f32x4 g = row.g[b];
     const mask4 live = row.live[b];
@@ -395,7 +380,7 @@ walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x
         *ran_index -= jitter_draws;
     f32x4 jx = f4_add(g, w.jitter->x[k]);
     f32x4 jy = f4_add(gy, w.jitter->y[k]);
-    if (w.plane->made[k] != w.plane->plane)
+    if (w.plane->made[k] != plane)
         make_entry(w.jitter->z, k, w.plane);
     f32x4 jz = w.plane->z[k];
 
@@ -414,7 +399,7 @@ walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x
     if (!mask)
         return;
 
-    const int n = st->blocks++;
+    const int n = (*blocks)++;
     st->mask[n] = mask;
     if (mask != 15) {
         tx = keep_or_one(keep, tx);
@@ -457,18 +442,20 @@ walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x
 /* The blocks of a row segment, a stretch at a time: located first, then
  * sampled and added. Inlined into the walk, where the walk's constants are
  * a local: kept in registers across the blocks instead of being read back
- * after every store to the plane table. The draw index, too, is a local
- * during the row. */
+ * after every store to the plane table. The draw index, the plane's number
+ * and the stretch's count of blocks, too, are locals during the row. */
 template <bool small>
 walk_inline void walk_row(const lane_walk &w, const row_grid &row, float gy, int *ran_index, double *hist)
 {
     int k = *ran_index;
+    const int plane = w.plane->plane;
     stretch st;
     for (int b0 = 0; b0 < row.blocks; b0 += stretch_blocks) {
         const int end = row.blocks - b0 < stretch_blocks ? row.blocks : b0 + stretch_blocks;
-        st.blocks = 0;
+        int blocks = 0;
         for (int b = b0; b < end; ++b)
-            walk_block<small>(w, row, b, f4_set1(gy), &k, &st);
+            walk_block<small>(w, row, b, f4_set1(gy), plane, &k, &st, &blocks);
+        st.blocks = blocks;
         sample_stretch(st, w.v1, w.v2, hist);
     }
     *ran_index = k;

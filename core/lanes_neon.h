@@ -19,7 +19,6 @@
 #include <arm_neon.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <string.h>
 
 /* Each operation is inlined as the intrinsics it wraps are, so that the
  * compiler weighs the walk's functions as if they were written in them. */
@@ -46,6 +45,8 @@ lane_op f32x4 f4_add(f32x4 a, f32x4 b) { return vaddq_f32(a, b); }
 lane_op f32x4 f4_sub(f32x4 a, f32x4 b) { return vsubq_f32(a, b); }
 lane_op f32x4 f4_mul(f32x4 a, f32x4 b) { return vmulq_f32(a, b); }
 lane_op mask4 f4_lt(f32x4 a, f32x4 b) { return vcltq_f32(a, b); }
+/* The smaller of a and b (neither NaN). */
+lane_op f32x4 f4_min(f32x4 a, f32x4 b) { return vminq_f32(a, b); }
 lane_op mask4 f4_ge(f32x4 a, f32x4 b) { return vcgeq_f32(a, b); }
 
 /* a where m is set, b elsewhere. */
@@ -80,6 +81,19 @@ lane_op f64x2 d2_mul(f64x2 a, f64x2 b) { return vmulq_f64(a, b); }
 lane_op f64x2 d2_from_lo(f32x4 a) { return vcvt_f64_f32(vget_low_f32(a)); }
 lane_op f64x2 d2_from_hi(f32x4 a) { return vcvt_high_f64_f32(a); }
 template <int n> lane_op double d2_lane(f64x2 v) { return vgetq_lane_f64(v, n); }
+/* p[0] and p[1] (p need only be aligned for a double). */
+lane_op f64x2 d2_load(const double *p) { return vld1q_f64(p); }
+lane_op void d2_store(double *p, f64x2 v) { vst1q_f64(p, v); }
+/* The pairs (a[n], b[n]) for n = 0 to 3, widened (exactly), into d[n]. */
+lane_op void widen_pairs(f32x4 a, f32x4 b, f64x2 *d)
+{
+    const f32x4 lo = vzip1q_f32(a, b);
+    const f32x4 hi = vzip2q_f32(a, b);
+    d[0] = vcvt_f64_f32(vget_low_f32(lo));
+    d[1] = vcvt_high_f64_f32(lo);
+    d[2] = vcvt_f64_f32(vget_low_f32(hi));
+    d[3] = vcvt_high_f64_f32(hi);
+}
 
 /* Four 32-bit integers. */
 lane_op i32x4 i4_set1(int32_t a) { return vdupq_n_s32(a); }
@@ -119,65 +133,53 @@ lane_op mask4 i4_in_range(i32x4 a, i32x4 range)
     return vcltq_u32(below, vreinterpretq_u32_s32(range));
 }
 
-/* Voxels p[0] and p[1] as one 16-bit number, p[0] in the low byte. */
-lane_op uint16_t load_pair(const unsigned char *p)
-{
-    uint16_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
+/* The four rows of four cells, at offsets 0, d0, plane and plane + d0
+ * from each cell's first voxel: for row r, the first voxels of the
+ * pairs in byte 0 of each 32-bit lane of row[r].val[0] and the second ones
+ * in row[r].val[1]. One two-register load puts both voxels of a pair in
+ * place, and with the other bytes kept zero each lane is the voxel's value,
+ * ready to convert: no shifts or masks. */
+struct neon_rows {
+    uint8x16x2_t row[4];
+};
+/* Named apart from the other header's rows, for checkers that read both. */
+typedef neon_rows cell_rows;
 
-/* The voxel pairs (p[0], p[1]) at p = cell[n] + off of four cells n, in
- * the form that pair_first and pair_second take: in the low halves of the
- * 32-bit lanes, the high halves zero. */
-lane_op i32x4 voxel_pairs(const unsigned char *const *cell, size_t off)
+/* Zeroes every byte; read_rows writes only bytes 0, 4, 8 and 12. */
+lane_op void clear_rows(cell_rows *rows)
 {
-    uint16x8_t pairs = vdupq_n_u16(0);
-    pairs = vsetq_lane_u16(load_pair(cell[0] + off), pairs, 0);
-    pairs = vsetq_lane_u16(load_pair(cell[1] + off), pairs, 2);
-    pairs = vsetq_lane_u16(load_pair(cell[2] + off), pairs, 4);
-    pairs = vsetq_lane_u16(load_pair(cell[3] + off), pairs, 6);
-    return vreinterpretq_s32_u16(pairs);
-}
-
-/* Voxel pairs are read a cell at a time (voxel_rows): a post-indexed load
- * steps through each cell's rows, saving the address arithmetic of a row
- * at a time. */
-enum { pairs_by_cell = 1 };
-
-/* Writes the pairs of cell n (at p) into lane n of rows[0] to rows[3]: the
- * pairs at p, p + d0, p + plane and p + plane + d0, one pointer stepping
- * through them. */
-template <int n>
-lane_op void cell_pairs(const unsigned char *p, size_t d0, size_t plane, uint16x8_t *rows)
-{
-    rows[0] = vsetq_lane_u16(load_pair(p), rows[0], 2 * n);
-    p += d0;
-    rows[1] = vsetq_lane_u16(load_pair(p), rows[1], 2 * n);
-    p += plane - d0;
-    rows[2] = vsetq_lane_u16(load_pair(p), rows[2], 2 * n);
-    p += d0;
-    rows[3] = vsetq_lane_u16(load_pair(p), rows[3], 2 * n);
-}
-
-/* The voxel pairs (p[0], p[1]) of the four rows of four cells, at p =
- * cell[n] + off for off 0, d0, plane and plane + d0, in the form that
- * pair_first and pair_second take: cell n in the low half of lane n, the
- * high halves zero. */
-lane_op void voxel_rows(const unsigned char *const *cell, size_t d0, size_t plane, i32x4 *pairs)
-{
-    uint16x8_t rows[4] = {vdupq_n_u16(0), vdupq_n_u16(0), vdupq_n_u16(0), vdupq_n_u16(0)};
-    cell_pairs<0>(cell[0], d0, plane, rows);
-    cell_pairs<1>(cell[1], d0, plane, rows);
-    cell_pairs<2>(cell[2], d0, plane, rows);
-    cell_pairs<3>(cell[3], d0, plane, rows);
     for (int r = 0; r < 4; ++r)
-        pairs[r] = vreinterpretq_s32_u16(rows[r]);
+        rows->row[r].val[0] = rows->row[r].val[1] = vdupq_n_u8(0);
 }
 
-/* The first and the second voxel of each pair, as singles. */
-lane_op f32x4 pair_first(i32x4 pairs) { return vcvtq_f32_s32(vandq_s32(pairs, vdupq_n_s32(255))); }
-lane_op f32x4 pair_second(i32x4 pairs) { return vcvtq_f32_s32(vshrq_n_s32(pairs, 8)); }
+/* The pairs of cell n (at p) into lane n of each row, one pointer
+ * stepping from row to row (rows 0, 1, 3, 2: every step is d0 or the
+ * plane, which each load can add to its pointer as it goes). */
+template <int n> lane_op void read_cell(cell_rows *rows, const unsigned char *p, size_t d0, size_t plane)
+{
+    rows->row[0] = vld2q_lane_u8(p, rows->row[0], 4 * n);
+    p += d0;
+    rows->row[1] = vld2q_lane_u8(p, rows->row[1], 4 * n);
+    p += plane;
+    rows->row[3] = vld2q_lane_u8(p, rows->row[3], 4 * n);
+    p -= d0;
+    rows->row[2] = vld2q_lane_u8(p, rows->row[2], 4 * n);
+}
+
+lane_op void read_rows(cell_rows *rows, const unsigned char *const *cell, size_t d0, size_t plane)
+{
+    read_cell<0>(rows, cell[0], d0, plane);
+    read_cell<1>(rows, cell[1], d0, plane);
+    read_cell<2>(rows, cell[2], d0, plane);
+    read_cell<3>(rows, cell[3], d0, plane);
+}
+
+/* The first and the second voxel of row r's pair in each cell, as singles. */
+lane_op void row_voxels(const cell_rows &rows, int r, f32x4 *first, f32x4 *second)
+{
+    *first = vcvtq_f32_u32(vreinterpretq_u32_u8(rows.row[r].val[0]));
+    *second = vcvtq_f32_u32(vreinterpretq_u32_u8(rows.row[r].val[1]));
+}
 
 /* Asks for the cache line that holds p. */
 #if defined(_MSC_VER) && !defined(__clang__)

@@ -36,6 +36,8 @@ lane_op f32x4 f4_add(f32x4 a, f32x4 b) { return _mm_add_ps(a, b); }
 lane_op f32x4 f4_sub(f32x4 a, f32x4 b) { return _mm_sub_ps(a, b); }
 lane_op f32x4 f4_mul(f32x4 a, f32x4 b) { return _mm_mul_ps(a, b); }
 lane_op mask4 f4_lt(f32x4 a, f32x4 b) { return _mm_cmplt_ps(a, b); }
+/* The smaller of a and b (neither NaN). */
+lane_op f32x4 f4_min(f32x4 a, f32x4 b) { return _mm_min_ps(a, b); }
 lane_op mask4 f4_ge(f32x4 a, f32x4 b) { return _mm_cmpge_ps(a, b); }
 
 /* a where m is set, b elsewhere. */
@@ -73,6 +75,19 @@ template <int n> lane_op double d2_lane(f64x2 v)
 {
     return _mm_cvtsd_f64(n ? _mm_unpackhi_pd(v, v) : v);
 }
+/* p[0] and p[1] (p need only be aligned for a double). */
+lane_op f64x2 d2_load(const double *p) { return _mm_loadu_pd(p); }
+lane_op void d2_store(double *p, f64x2 v) { _mm_storeu_pd(p, v); }
+/* The pairs (a[n], b[n]) for n = 0 to 3, widened (exactly), into d[n]. */
+lane_op void widen_pairs(f32x4 a, f32x4 b, f64x2 *d)
+{
+    const f32x4 lo = _mm_unpacklo_ps(a, b);
+    const f32x4 hi = _mm_unpackhi_ps(a, b);
+    d[0] = _mm_cvtps_pd(lo);
+    d[1] = _mm_cvtps_pd(_mm_movehl_ps(lo, lo));
+    d[2] = _mm_cvtps_pd(hi);
+    d[3] = _mm_cvtps_pd(_mm_movehl_ps(hi, hi));
+}
 
 /* Four 32-bit integers. */
 lane_op i32x4 i4_set1(int32_t a) { return _mm_set1_epi32(a); }
@@ -86,11 +101,6 @@ lane_op i32x4 i4_inc(i32x4 a, mask4 m) { return _mm_sub_epi32(a, _mm_castps_si12
 /* Whether the walk forms voxel offsets in single where that is exact:
  * SSE2 has no 32-bit lane product, so i4_mul_add takes eight steps. */
 enum { offsets_in_single = 1 };
-
-/* Voxel pairs are read a row at a time (voxel_pairs), each row blended
- * as soon as it is read: with all four rows read first, the x86-64 build
- * takes two instructions a grid point more. */
-enum { pairs_by_cell = 0 };
 
 /* Low 32 bits of each lane of a b + c d, b and d broadcast: pmuludq
  * multiplies the even lanes, so the odd ones are shifted down first. */
@@ -137,8 +147,7 @@ lane_op int load_pair(const unsigned char *p)
 }
 
 /* The voxel pairs (p[0], p[1]) at p = cell[n] + off of four cells n, in
- * the form that pair_first and pair_second take: in the low halves of the
- * 32-bit lanes. */
+ * the low halves of the 32-bit lanes. */
 lane_op i32x4 voxel_pairs(const unsigned char *const *cell, size_t off)
 {
     __m128i pairs = _mm_cvtsi32_si128(load_pair(cell[0] + off));
@@ -147,19 +156,36 @@ lane_op i32x4 voxel_pairs(const unsigned char *const *cell, size_t off)
     return _mm_insert_epi16(pairs, load_pair(cell[3] + off), 6);
 }
 
-/* The pairs of the four rows of four cells: off 0, d0, plane and
- * plane + d0. */
-lane_op void voxel_rows(const unsigned char *const *cell, size_t d0, size_t plane, i32x4 *pairs)
+/* The four rows of four cells, at offsets 0, d0, plane and plane + d0
+ * from each cell's first voxel. Here they are read a row at a time, when
+ * row_voxels asks, so that each row is blended as soon as it is read: with
+ * all four rows read first, the x86-64 build takes two instructions a grid
+ * point more. */
+struct sse2_rows {
+    const unsigned char *const *cell;
+    size_t off[4];
+};
+/* Named apart from the other header's rows, for checkers that read both. */
+typedef sse2_rows cell_rows;
+
+lane_op void clear_rows(cell_rows *) {}
+
+lane_op void read_rows(cell_rows *rows, const unsigned char *const *cell, size_t d0, size_t plane)
 {
-    pairs[0] = voxel_pairs(cell, 0);
-    pairs[1] = voxel_pairs(cell, d0);
-    pairs[2] = voxel_pairs(cell, plane);
-    pairs[3] = voxel_pairs(cell, plane + d0);
+    rows->cell = cell;
+    rows->off[0] = 0;
+    rows->off[1] = d0;
+    rows->off[2] = plane;
+    rows->off[3] = plane + d0;
 }
 
-/* The first and the second voxel of each pair, as singles. */
-lane_op f32x4 pair_first(i32x4 pairs) { return _mm_cvtepi32_ps(_mm_and_si128(pairs, _mm_set1_epi32(255))); }
-lane_op f32x4 pair_second(i32x4 pairs) { return _mm_cvtepi32_ps(_mm_srli_epi32(pairs, 8)); }
+/* The first and the second voxel of row r's pair in each cell, as singles. */
+lane_op void row_voxels(const cell_rows &rows, int r, f32x4 *first, f32x4 *second)
+{
+    const i32x4 pairs = voxel_pairs(rows.cell, rows.off[r]);
+    *first = _mm_cvtepi32_ps(_mm_and_si128(pairs, _mm_set1_epi32(255)));
+    *second = _mm_cvtepi32_ps(_mm_srli_epi32(pairs, 8));
+}
 
 /* Asks for the cache line that holds p. */
 lane_op void prefetch(const unsigned char *p) { _mm_prefetch((const char *)p, _MM_HINT_T0); }

@@ -154,12 +154,17 @@ TEST(LaneOps, VoxelPairsOfFourRowsInLaneOrder)
     vox[3] = 0;
     const size_t at[4] = {2, 0, 19, 26};
     const unsigned char *cell[4] = {vox + at[0], vox + at[1], vox + at[2], vox + at[3]};
-    i32x4 pairs[4];
-    voxel_rows(cell, 3, 10, pairs);
+    /* Read twice into the same rows, other cells first: the second read
+     * must leave nothing of the first. */
+    cell_rows rows;
+    clear_rows(&rows);
+    const unsigned char *other[4] = {vox + 31, vox + 33, vox + 5, vox + 1};
+    read_rows(&rows, other, 3, 10);
+    read_rows(&rows, cell, 3, 10);
     const size_t off[4] = {0, 3, 10, 13};
     for (int r = 0; r < 4; ++r) {
-        const f32x4 first = pair_first(pairs[r]);
-        const f32x4 second = pair_second(pairs[r]);
+        f32x4 first, second;
+        row_voxels(rows, r, &first, &second);
         float a[4], b[4];
         memcpy(a, &first, sizeof a);
         memcpy(b, &second, sizeof b);

@@ -270,6 +270,43 @@ TEST(LanesMatchReference, UniformBlocksAndThinPlanes)
             }
 }
 
+/* Samples of 255 exactly, alone in a block, among samples just below and
+ * with blocks cut by volume 2's edge, on a histogram that starts at -0 in
+ * every cell but a few infinite and NaN ones: a point of 255 adds its unit
+ * to row 255 and must leave row 254 as it was, -0 included. */
+TEST(LanesMatchReference, TopRowOnSignedZeros)
+{
+    const size_t dim1[3] = {29, 7, 6}, dim2[3] = {25, 8, 7};
+    const double mat[16] = {1, 0.01, 0, 0, -0.02, 1, 0.01, 0, 0, 0, 1, 0, 0.3, -0.2, 0.45, 1};
+    rng r(8);
+    for (int kind = 0; kind < 3; ++kind) {
+        case_data c;
+        memcpy(c.dim1, dim1, sizeof dim1);
+        memcpy(c.dim2, dim2, sizeof dim2);
+        memcpy(c.mat, mat, sizeof mat);
+        c.skips[0] = kind == 2 ? 0.75f : 1.0f;
+        c.skips[1] = c.skips[2] = 1.0f;
+        c.vol1 = random_volume(r, c.dim1);
+        c.vol2.assign(dim2[0] * dim2[1] * dim2[2], 255);
+        if (kind > 0) /* every seventh voxel 254: samples of 255 and just below, side by side */
+            for (size_t n = 0; n < c.vol2.size(); n += 7)
+                c.vol2[n] = 254;
+        c.start.assign(65536, -0.0);
+        for (int n = 0; n < 40; ++n)
+            c.start[r.below(65536)] = n % 3 == 0 ? INFINITY : n % 3 == 1 ? -INFINITY : NAN;
+        std::vector<double> got;
+        ASSERT_EQ(run_both(c, &got), -1) << "kind " << kind;
+        /* The case reached row 255, and row 254 kept some of its -0s. */
+        int top = 0, kept = 0;
+        for (int col = 0; col < 256; ++col) {
+            top += got[255 + 256 * col] > 0;
+            kept += got[254 + 256 * col] == 0 && signbit(got[254 + 256 * col]);
+        }
+        EXPECT_GT(top, 0) << "kind " << kind;
+        EXPECT_GT(kept, 0) << "kind " << kind;
+    }
+}
+
 /* A lazily mapped volume, zero where nothing was written: only the pages a
  * test writes or reads cost anything, so volumes of gigabytes are cheap. */
 struct lazy_volume {
