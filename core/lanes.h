@@ -225,11 +225,14 @@ static inline void add_pair(double *h, f64x2 v)
  * which rounds each sum exactly as two separate additions. */
 static inline void add4(double *hist, f32x4 w, f32x4 u, int mask)
 {
-    /* Samples lie between 0 and 255. A sample of 255 is taken in row 254
-     * with frac 1 and share -0: its whole unit goes to row 255 as before,
-     * and adding -0 leaves row 254 as it was (every value, +0 and -0
-     * included), so every point has a next row in its column and no point
-     * needs a test. Below frac 1, -0 - (frac - 1) is 1 - frac exactly. */
+    /* Samples lie between 0 and 255: a coordinate's fraction is a multiple
+     * of 2^-23, so each blend's weights 1 - d and d add up to 1 exactly,
+     * and no blend of values up to 255 exceeds 255. A sample of 255 is
+     * taken in row 254 with frac 1 and share -0: its whole unit goes to
+     * row 255 as before, and adding -0 leaves row 254 as it was (every
+     * value, +0 and -0 included), so every point has a next row in its
+     * column and no point needs a test. Below frac 1, -0 - (frac - 1) is
+     * 1 - frac exactly. */
     const i32x4 i = f4_trunc_in_range(f4_min(w, f4_set1(254.5f)));
     const f32x4 frac = f4_sub(w, f4_from_i4(i));
     const f32x4 share = f4_sub(f4_set1(-0.0f), f4_sub(frac, f4_set1(1.0f)));

@@ -143,6 +143,29 @@ TEST(LaneOps, IntegerLanes)
     EXPECT_FALSE(i4_all_equal(i4_sub(i4_set1(1), f4_trunc(opaque4(1, 0, 0, 0)))));
 }
 
+/* The walk takes every sample to be at most 255 (a sample of 255 goes to
+ * row 254 with frac 1). Coordinates are at least 1, so a cell's fraction d
+ * is a multiple of 2^-23 and 1 - d is exact; then a blend of two 255s is
+ * never above 255, for every such d, and blends of smaller values, at any
+ * stage, are no larger. */
+TEST(LaneOps, BlendsOf255NeverExceed255)
+{
+    const f32x4 one = f4_set1(1.0f), top = f4_set1(255.0f);
+    const float step = 1.0f / 8388608.0f;
+    int over = 0;
+    for (int k = 0; k < (1 << 23); k += 4) {
+        const f32x4 d = opaque4((float)k * step, (float)(k + 1) * step, (float)(k + 2) * step, (float)(k + 3) * step);
+        const f32x4 w = f4_add(f4_mul(top, f4_sub(one, d)), f4_mul(top, d));
+        over += m4_bits(f4_lt(top, w)) != 0;
+    }
+    EXPECT_EQ(over, 0);
+    /* The check can fail: with a fraction finer than 2^-23 the weights
+     * 1 - d and d no longer add up to 1, and the blend goes over. */
+    const f32x4 fine = opaque4(7.68926384e-06f, 0.25f, 0.5f, 0.75f);
+    const f32x4 w = f4_add(f4_mul(top, f4_sub(one, fine)), f4_mul(top, fine));
+    EXPECT_EQ(m4_bits(f4_lt(top, w)), 1);
+}
+
 TEST(LaneOps, VoxelPairsOfFourRowsInLaneOrder)
 {
     /* Rows d0 = 3 apart, planes 10 apart: each cell's pairs at 0, 3, 10
