@@ -237,7 +237,8 @@ static inline void add4(double *hist, f32x4 w, f32x4 u, int mask)
     const f32x4 frac = f4_sub(w, f4_from_i4(i));
     const f32x4 share = f4_sub(f4_set1(-0.0f), f4_sub(frac, f4_set1(1.0f)));
     /* floor(u + 0.5) in double: u's integer part, plus 1 where its
-     * fraction is at least one half. */
+     * fraction is at least one half. (u + 0.5 in single would round
+     * 0.5 - 2^-25 up to 1.) */
     const i32x4 k = f4_trunc_in_range(u);
     const mask4 up = f4_ge(f4_sub(u, f4_from_i4(k)), f4_set1(0.5f));
     const i32x4 j = i4_inc(k, up);
@@ -334,7 +335,7 @@ struct row_grid {
     int blocks;
     f32x4 g[row_blocks_max];
     mask4 live[row_blocks_max]; /* which of the four are grid points */
-    int points[row_blocks_max]; /* how many: 1 to 4, the first always */
+    int draws[row_blocks_max]; /* three for each of them: 3 to 12 */
 };
 
 /* Makes the blocks of a row from gx on, as many as fit. Points past the
@@ -349,7 +350,7 @@ static float make_row_segment(float gx, float sx, float limx, row_grid *r)
         r->g[n] = f4_setr(gx, g1, g2, g3);
         r->live[n] = f4_lt(r->g[n], f4_set1(limx));
         const int m = m4_bits(r->live[n]); /* 1, 3, 7 or 15 */
-        r->points[n] = m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1);
+        r->draws[n] = 3 * (m == 15 ? 4 : 1 + (m >> 1 & 1) + (m >> 2 & 1));
         gx = axis_step(g3, sx);
     }
     r->blocks = n;
@@ -375,10 +376,9 @@ walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x
 {
     const f32x4 g = row.g[b];
     const mask4 live = row.live[b];
-    const int points = row.points[b];
 
     const int k = *ran_index;
-    *ran_index += 3 * points;
+    *ran_index += row.draws[b];
     if (*ran_index >= jitter_draws)
         *ran_index -= jitter_draws;
     f32x4 jx = f4_add(g, w.jitter->x[k]);
