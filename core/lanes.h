@@ -371,8 +371,8 @@ struct lane_walk {
  * accepted points are located in both volumes and queued in st. Points
  * that are not grid points use no draws. */
 template <bool small>
-walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x4 gy, int plane, int *ran_index,
-                            stretch *st, int *blocks)
+walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x4 gy, int plane_number,
+                            int *ran_index, stretch *st, int *blocks)
 {
     const f32x4 g = row.g[b];
     const mask4 live = row.live[b];
@@ -383,7 +383,7 @@ walk_inline void walk_block(const lane_walk &w, const row_grid &row, int b, f32x
         *ran_index -= jitter_draws;
     f32x4 jx = f4_add(g, w.jitter->x[k]);
     f32x4 jy = f4_add(gy, w.jitter->y[k]);
-    if (w.plane->made[k] != plane)
+    if (w.plane->made[k] != plane_number)
         make_entry(w.jitter->z, k, w.plane);
     f32x4 jz = w.plane->z[k];
 
@@ -451,13 +451,13 @@ template <bool small>
 walk_inline void walk_row(const lane_walk &w, const row_grid &row, float gy, int *ran_index, double *hist)
 {
     int k = *ran_index;
-    const int plane = w.plane->plane;
+    const int plane_number = w.plane->plane;
     stretch st;
     for (int b0 = 0; b0 < row.blocks; b0 += stretch_blocks) {
         const int end = row.blocks - b0 < stretch_blocks ? row.blocks : b0 + stretch_blocks;
         int blocks = 0;
         for (int b = b0; b < end; ++b)
-            walk_block<small>(w, row, b, f4_set1(gy), plane, &k, &st, &blocks);
+            walk_block<small>(w, row, b, f4_set1(gy), plane_number, &k, &st, &blocks);
         st.blocks = blocks;
         sample_stretch(st, w.v1, w.v2, hist);
     }

@@ -80,7 +80,6 @@ lane_op f64x2 d2_mul(f64x2 a, f64x2 b) { return vmulq_f64(a, b); }
 /* Lanes 0 and 1, or 2 and 3, of a, widened (exactly). */
 lane_op f64x2 d2_from_lo(f32x4 a) { return vcvt_f64_f32(vget_low_f32(a)); }
 lane_op f64x2 d2_from_hi(f32x4 a) { return vcvt_high_f64_f32(a); }
-template <int n> lane_op double d2_lane(f64x2 v) { return vgetq_lane_f64(v, n); }
 /* p[0] and p[1] (p need only be aligned for a double). */
 lane_op f64x2 d2_load(const double *p) { return vld1q_f64(p); }
 lane_op void d2_store(double *p, f64x2 v) { vst1q_f64(p, v); }

@@ -71,10 +71,6 @@ lane_op f64x2 d2_mul(f64x2 a, f64x2 b) { return _mm_mul_pd(a, b); }
 /* Lanes 0 and 1, or 2 and 3, of a, widened (exactly). */
 lane_op f64x2 d2_from_lo(f32x4 a) { return _mm_cvtps_pd(a); }
 lane_op f64x2 d2_from_hi(f32x4 a) { return _mm_cvtps_pd(_mm_movehl_ps(a, a)); }
-template <int n> lane_op double d2_lane(f64x2 v)
-{
-    return _mm_cvtsd_f64(n ? _mm_unpackhi_pd(v, v) : v);
-}
 /* p[0] and p[1] (p need only be aligned for a double). */
 lane_op f64x2 d2_load(const double *p) { return _mm_loadu_pd(p); }
 lane_op void d2_store(double *p, f64x2 v) { _mm_storeu_pd(p, v); }

@@ -117,8 +117,25 @@ TEST(LaneOps, DoublesRoundToNearestSingleTiesToEven)
     EXPECT_EQ(out[3], -(1.0f + ldexpf(1.0f, -22)));
     const f64x2 lo = d2_from_lo(opaque4(0.1f, 0.2f, 0.3f, 0.4f));
     const f64x2 hi = d2_from_hi(opaque4(0.1f, 0.2f, 0.3f, 0.4f));
-    EXPECT_EQ(d2_lane<1>(lo), (double)0.2f);
-    EXPECT_EQ(d2_lane<0>(hi), (double)0.3f);
+    double d[2];
+    d2_store(d, lo);
+    EXPECT_EQ(d[1], (double)0.2f);
+    d2_store(d, hi);
+    EXPECT_EQ(d[0], (double)0.3f);
+    /* Pairs (a[n], b[n]) in lane order, added to a histogram's neighbours
+     * at an address aligned only for a double. */
+    const float a[4] = {0.1f, 0.2f, 0.3f, 0.4f};
+    f64x2 pairs[4];
+    widen_pairs(opaque4(a[0], a[1], a[2], a[3]), opaque4(1, 2, 3, 4), pairs);
+    double h[6] = {0, 10, 20, 30, 40, 50};
+    for (int n = 0; n < 4; ++n) {
+        d2_store(h + 1, d2_add(d2_load(h + 1), pairs[n]));
+        EXPECT_EQ(h[1], 10 + (double)a[n]) << n;
+        EXPECT_EQ(h[2], 20.0 + n + 1) << n;
+        h[1] = 10;
+        h[2] = 20;
+    }
+    EXPECT_EQ(h[0] + h[3], 30.0);
 }
 
 TEST(LaneOps, IntegerLanes)
