@@ -270,8 +270,8 @@ TEST(LanesMatchReference, UniformBlocksAndThinPlanes)
             }
 }
 
-/* Samples of 255 exactly, alone in a block, among samples just below and
- * with blocks cut by volume 2's edge, on a histogram that starts at -0 in
+/* Samples of 255 exactly, in whole blocks, in blocks beside samples just
+ * below and in blocks cut by volume 2's edge, on a histogram that starts at -0 in
  * every cell but a few infinite and NaN ones: a point of 255 adds its unit
  * to row 255 and must leave row 254 as it was, -0 included. */
 TEST(LanesMatchReference, TopRowOnSignedZeros)
